@@ -1,0 +1,136 @@
+#include "app/application.h"
+
+#include <QCloseEvent>
+#include <QEvent>
+#include <QWindow>
+
+#include "common/appextension.h"
+#include "io/version.h"
+
+#ifndef ARCA_INSTALLER
+#include "common/othersoftware.h"
+#include "io/iocontext.h"
+#include "io/iodevicescanner.h"
+#include "mediator/uifirmwareupdatemediator.h"
+#include "mediator/uisoftwareupdatemediator.h"
+#include "updater/updatemanager.h"
+#else
+#include "mediator/uiinstallermediator.h"
+#endif
+
+namespace {
+
+constexpr Global::Version kApplicationVersion(Global::Version::compose(1, 2, 217), 0);
+const char* const kOrganizationName = "arca";
+const char* const kOrganizationDomain = "arca.example";
+
+#ifndef ARCA_INSTALLER
+const char* const kApplicationName = "Sonella - Headset Pairing & Update Utility";
+const char* const kSingleInstanceKey = "a81c9c8e-efeb-4781-a362-26ddd6d15b74";
+#else
+const char* const kApplicationName = "Sonella Desktop";
+const char* const kSingleInstanceKey = "10837403-4004-4fe9-82ea-b536aa04bd53";
+#endif
+
+}  // namespace
+
+Application::Application(int& argc, char** argv) : QGuiApplication(argc, argv) {
+    setApplicationVersion(kApplicationVersion.toString(QStringLiteral("M.m.p.b"), 10));
+    setApplicationName(QString::fromUtf8(kApplicationName));
+    setOrganizationName(QString::fromUtf8(kOrganizationName));
+    setOrganizationDomain(QString::fromUtf8(kOrganizationDomain));
+
+#ifndef ARCA_INSTALLER
+    m_ioContext = std::make_shared<Io::IoContext>();
+    m_deviceScanner = std::make_shared<Io::IoDeviceScanner>(m_ioContext, nullptr);
+    m_otherSoftware = std::make_unique<Common::OtherSoftware>();
+    m_appExtension = std::make_unique<Common::AppExtension>(QString::fromLatin1(kSingleInstanceKey));
+    m_updateManager = std::make_unique<Updater::UpdateManager>(nullptr);
+    m_firmwareUpdateMediator =
+        std::make_unique<UIMediator::UIFirmwareUpdateMediator>(m_ioContext, m_deviceScanner, nullptr);
+    m_softwareUpdateMediator = std::make_unique<UIMediator::UISoftwareUpdateMediator>(nullptr);
+
+    connect(m_appExtension.get(), &Common::IAppExtension::activateRequested, this, &Application::bringToFront);
+    connect(m_appExtension.get(), &Common::IAppExtension::closeRequested, this, &QCoreApplication::quit);
+#else
+    m_installerMediator = std::make_unique<UIMediator::UIInstallerMediator>(nullptr);
+    m_appExtension = std::make_unique<Common::AppExtension>(QString::fromLatin1(kSingleInstanceKey));
+#endif
+}
+
+Application::~Application() {
+    // Members go in reverse order of creation; the installer's mediator waits here for a running job.
+#ifndef ARCA_INSTALLER
+    m_softwareUpdateMediator.reset();
+    m_firmwareUpdateMediator.reset();
+    m_updateManager.reset();
+    m_appExtension.reset();
+    m_otherSoftware.reset();
+    m_deviceScanner.reset();
+    m_ioContext.reset();
+#else
+    m_installerMediator.reset();
+    m_appExtension.reset();
+#endif
+}
+
+const char* Application::singleInstanceKey() {
+    return kSingleInstanceKey;
+}
+
+Common::IAppExtension* Application::extension() const {
+    return m_appExtension.get();
+}
+
+#ifndef ARCA_INSTALLER
+QObject* Application::otherSoftware() const {
+    return m_otherSoftware.get();
+}
+QObject* Application::appExtension() const {
+    return m_appExtension.get();
+}
+QObject* Application::updateManager() const {
+    return m_updateManager.get();
+}
+QObject* Application::firmwareUpdateMediator() const {
+    return m_firmwareUpdateMediator.get();
+}
+QObject* Application::softwareUpdateMediator() const {
+    return m_softwareUpdateMediator.get();
+}
+
+void Application::bringToFront() {
+    const auto windows = QGuiApplication::allWindows();
+    for (QWindow* window : windows) {
+        const Qt::WindowStates states = window->windowStates();
+        window->setWindowState(Qt::WindowMinimized);
+        if (states & Qt::WindowMaximized) {
+            window->showMaximized();
+        } else {
+            window->showNormal();
+        }
+        window->raise();
+        window->requestActivate();
+    }
+}
+#else
+QObject* Application::appExtension() const {
+    return m_appExtension.get();
+}
+QObject* Application::installerMediator() const {
+    return m_installerMediator.get();
+}
+#endif
+
+bool Application::event(QEvent* event) {
+#ifndef ARCA_INSTALLER
+    const bool busy = m_firmwareUpdateMediator && m_firmwareUpdateMediator->isRunning();
+#else
+    const bool busy = m_installerMediator && m_installerMediator->isRunning();
+#endif
+    if (event->type() == QEvent::Close && busy) {
+        event->ignore();
+        return true;
+    }
+    return QGuiApplication::event(event);
+}

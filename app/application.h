@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QGuiApplication>
+#include <QObject>
+#include <memory>
+
+// One Application class per deliverable, chosen at build time: ARCA_INSTALLER selects the installer's
+// members. Both own every native service object and hand them to QML as read-only properties of "App".
+
+#ifndef ARCA_INSTALLER
+namespace Io {
+class IoContext;
+class IoDeviceScanner;
+}  // namespace Io
+namespace Common {
+class IOtherSoftware;
+class IAppExtension;
+}  // namespace Common
+namespace Updater {
+class UpdateManager;
+}
+namespace UIMediator {
+class UIFirmwareUpdateMediator;
+class UISoftwareUpdateMediator;
+}  // namespace UIMediator
+#else
+namespace Common {
+class IAppExtension;
+}
+namespace UIMediator {
+class UIInstallerMediator;
+}
+#endif
+
+class Application : public QGuiApplication {
+    Q_OBJECT
+#ifndef ARCA_INSTALLER
+    Q_PROPERTY(QObject* otherSoftware READ otherSoftware CONSTANT FINAL)
+    Q_PROPERTY(QObject* appExtension READ appExtension CONSTANT FINAL)
+    Q_PROPERTY(QObject* updateManager READ updateManager CONSTANT FINAL)
+    Q_PROPERTY(QObject* firmwareUpdateMediator READ firmwareUpdateMediator CONSTANT FINAL)
+    Q_PROPERTY(QObject* softwareUpdateMediator READ softwareUpdateMediator CONSTANT FINAL)
+#else
+    Q_PROPERTY(QObject* appExtension READ appExtension CONSTANT FINAL)
+    Q_PROPERTY(QObject* installerMediator READ installerMediator CONSTANT FINAL)
+#endif
+
+public:
+    Application(int& argc, char** argv);
+    ~Application() override;
+
+    static const char* singleInstanceKey();
+
+#ifndef ARCA_INSTALLER
+    [[nodiscard]] QObject* otherSoftware() const;
+    [[nodiscard]] QObject* appExtension() const;
+    [[nodiscard]] QObject* updateManager() const;
+    [[nodiscard]] QObject* firmwareUpdateMediator() const;
+    [[nodiscard]] QObject* softwareUpdateMediator() const;
+#else
+    [[nodiscard]] QObject* appExtension() const;
+    [[nodiscard]] QObject* installerMediator() const;
+#endif
+    [[nodiscard]] Common::IAppExtension* extension() const;
+
+    bool event(QEvent* event) override;
+
+private:
+#ifndef ARCA_INSTALLER
+    void bringToFront();
+
+    std::shared_ptr<Io::IoContext> m_ioContext;
+    std::shared_ptr<Io::IoDeviceScanner> m_deviceScanner;
+    std::unique_ptr<Common::IOtherSoftware> m_otherSoftware;
+    std::unique_ptr<Common::IAppExtension> m_appExtension;
+    std::unique_ptr<Updater::UpdateManager> m_updateManager;
+    std::unique_ptr<UIMediator::UIFirmwareUpdateMediator> m_firmwareUpdateMediator;
+    std::unique_ptr<UIMediator::UISoftwareUpdateMediator> m_softwareUpdateMediator;
+#else
+    std::unique_ptr<Common::IAppExtension> m_appExtension;
+    std::unique_ptr<UIMediator::UIInstallerMediator> m_installerMediator;
+#endif
+};

@@ -1,0 +1,81 @@
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFontDatabase>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QUrl>
+#include <memory>
+
+#include "app/application.h"
+#include "app/registration.h"
+#include "common/iappextension.h"
+
+namespace {
+
+void loadFonts() {
+    const QDir fonts(QStringLiteral(":/fonts"));
+    const auto entries = fonts.entryInfoList(QDir::Files, QDir::NoSort);
+    for (const QFileInfo& entry : entries) {
+        QFontDatabase::addApplicationFont(entry.absoluteFilePath());
+    }
+}
+
+int runEngine(Application& app) {
+    loadFonts();
+    auto engine = std::make_unique<QQmlApplicationEngine>();
+    engine->rootContext()->setContextProperty(QStringLiteral("App"), &app);
+
+    const QUrl url(QStringLiteral("qrc:/main.qml"));
+    QObject::connect(
+        engine.get(), &QQmlApplicationEngine::objectCreated, &app,
+        [url](QObject* object, const QUrl& object_url) {
+            if (!object && url == object_url) {
+                QCoreApplication::exit(-1);
+            }
+        },
+        Qt::QueuedConnection);
+    engine->load(url);
+    const int code = app.exec();
+    engine.reset();
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    registerTypes();
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
+
+    Application app(argc, argv);
+    Common::IAppExtension* extension = app.extension();
+
+#ifndef ARCA_INSTALLER
+    auto parser = std::make_unique<QCommandLineParser>();
+    parser->setApplicationDescription(QCoreApplication::applicationName());
+    parser->addHelpOption();
+    parser->addVersionOption();
+    const QCommandLineOption closeOption(QStringList{QStringLiteral("c"), QStringLiteral("close")},
+                                         QCoreApplication::translate("main", "Close application instance."));
+    parser->addOption(closeOption);
+    parser->process(app);
+
+    if (parser->isSet(closeOption)) {
+        extension->closeRunningInstance();
+        return 0;
+    }
+    if (extension->hasRunningInstance()) {
+        extension->activateRunningInstance();
+        return 0;
+    }
+    const int code = runEngine(app);
+    parser.reset();
+    return code;
+#else
+    if (extension->hasRunningInstance()) {
+        return 0;
+    }
+    return runEngine(app);
+#endif
+}

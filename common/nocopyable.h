@@ -1,0 +1,15 @@
+#pragma once
+
+namespace Utils {
+
+class NoCopyable {
+public:
+    NoCopyable(const NoCopyable&) = delete;
+    NoCopyable& operator=(const NoCopyable&) = delete;
+
+protected:
+    NoCopyable() = default;
+    ~NoCopyable() = default;
+};
+
+}  // namespace Utils
