@@ -1,0 +1,37 @@
+# Shared by the README's commands. Sourced, not run.
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# What building and running the program needs on Debian 12.
+BASE_PACKAGES="build-essential cmake ninja-build pkg-config
+ qtbase5-dev qtbase5-dev-tools qtdeclarative5-dev qtquickcontrols2-5-dev
+ qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-templates2 qml-module-qtquick-controls2
+ qml-module-qtquick-layouts qml-module-qtquick-dialogs qml-module-qtquick-controls
+ qml-module-qtquick-privatewidgets qml-module-qtgraphicaleffects qml-module-qt-labs-folderlistmodel
+ qml-module-qt-labs-settings libhidapi-dev libgl1-mesa-dri dfu-util"
+# What the suite needs on top: a virtual display, a second compiler for the fuzzers, the Windows
+# cross compiler for the syntax check, a private D-Bus, curl for the download benchmark.
+TEST_PACKAGES="xvfb xauth qml-module-qttest clang g++-mingw-w64-x86-64-posix dbus curl python3"
+
+# ensure_packages LIST... installs whatever of the lists is missing (needs root or sudo).
+ensure_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -q >/dev/null
+    $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# configure_and_build DIR BUILD_TYPE [CMAKE_ARGS...]
+configure_and_build() {
+    local dir=$1 type=$2
+    shift 2
+    cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
+    cmake --build "$dir"
+}

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds Meldra and starts it on a fresh Debian 12 machine, installing what is missing.
+#   scripts/run.sh                 on the HID simulator (a Sorrel receiver and headset) with a local
+#                                  update service that offers a newer receiver firmware
+#   scripts/run.sh --hardware      on the real HID devices and the real update service
+#   HIDSIM_SCENARIO=file.json scripts/run.sh    on the simulator with your own scenario (docs/hidsim.md)
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+# shellcheck disable=SC2086
+ensure_packages $BASE_PACKAGES
+
+build="$top/build-run"
+configure_and_build "$build" RelWithDebInfo -DMELDRA_BUILD_TESTS=OFF -DMELDRA_BUILD_BENCH=OFF
+
+if [ "${1:-}" = "--hardware" ]; then
+    exec "$build/Meldra"
+fi
+
+work=$(mktemp -d)
+cleanup() {
+    [ -n "${service_pid:-}" ] && kill "$service_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The local update service offers receiver firmware 1.46 for the simulated receiver (1.45).
+"$build/tools/updateservice/updateservice" --demo --root "$work/service" --port 0 --url-file "$work/url" \
+    >"$work/service.log" 2>&1 &
+service_pid=$!
+for _ in $(seq 50); do [ -s "$work/url" ] && break; sleep 0.1; done
+export MELDRA_UPDATE_URL
+MELDRA_UPDATE_URL=$(cat "$work/url")
+
+export HIDSIM_CONTROL="${HIDSIM_CONTROL:-$work/hidsim.sock}"
+echo "Update service: $MELDRA_UPDATE_URL"
+echo "Simulator control: HIDSIM_CONTROL=$HIDSIM_CONTROL $build/tools/hidsimctl/hidsimctl --help"
+LD_PRELOAD="$build/libhidsim.so" "$build/Meldra" "$@"

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite on a fresh Debian 12 machine, installing what is missing.
+#   scripts/test.sh            normal build, every test (GUI tests under Xvfb)
+#   scripts/test.sh --asan     the same with AddressSanitizer + UndefinedBehaviorSanitizer
+#   scripts/test.sh --tsan     ThreadSanitizer over the tests of the threaded subsystems
+#   scripts/test.sh --windows  syntax check of every source for Windows with MinGW-w64
+#   scripts/test.sh --ci       normal, ASan + UBSan and the Windows check, in that order
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+# shellcheck disable=SC2086
+ensure_packages $BASE_PACKAGES $TEST_PACKAGES
+
+jobs=$(nproc)
+
+run_suite() { # DIR [CTEST_ARGS...]
+    local dir=$1
+    shift
+    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+        ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs" "$@"
+}
+
+normal() {
+    configure_and_build "$top/build-test" RelWithDebInfo
+    run_suite "$top/build-test"
+}
+
+asan() {
+    configure_and_build "$top/build-asan" Debug -DMELDRA_SANITIZE=address -DMELDRA_BUILD_BENCH=OFF
+    ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1" \
+    LSAN_OPTIONS="suppressions=$top/scripts/lsan.supp:print_suppressions=0" \
+    UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+        run_suite "$top/build-asan"
+}
+
+tsan() {
+    configure_and_build "$top/build-tsan" Debug -DMELDRA_SANITIZE=thread -DMELDRA_BUILD_BENCH=OFF
+    TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$top/scripts/tsan.supp" \
+        run_suite "$top/build-tsan" -L 'io|firmware|online'
+}
+
+case "${1:-}" in
+    "") normal ;;
+    --asan) asan ;;
+    --tsan) tsan ;;
+    --windows) "$top/scripts/windows-check.sh" ;;
+    --ci)
+        normal
+        asan
+        "$top/scripts/windows-check.sh"
+        ;;
+    *)
+        sed -n '2,8p' "$0"
+        exit 2
+        ;;
+esac
