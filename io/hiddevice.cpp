@@ -1,0 +1,119 @@
+#include "io/hiddevice.h"
+
+#include <hidapi.h>
+#include <utility>
+#include <vector>
+
+namespace Io {
+
+HIDDevice::HIDDevice(IIoContext::Shared context, const DeviceId& id, const QByteArray& path)
+    : m_context(std::move(context)), m_id(id), m_path(path) {}
+
+HIDDevice::~HIDDevice() {
+    if (m_handle != nullptr) {
+        const auto lock = m_context->lock();
+        hid_close(m_handle);
+    }
+}
+
+int HIDDevice::sendFeatureReport(const unsigned char* data, std::size_t length) {
+    if (!isOpen()) {
+        return -1;
+    }
+    return finishWrite(locked([&] { return hid_send_feature_report(m_handle, data, length); }));
+}
+
+int HIDDevice::getFeatureReport(unsigned char* data, std::size_t length) {
+    if (!isOpen()) {
+        return -1;
+    }
+    return finishRead(locked([&] { return hid_get_feature_report(m_handle, data, length); }));
+}
+
+int HIDDevice::read(unsigned char* data, std::size_t length, int timeout_ms) {
+    if (!isOpen()) {
+        return -1;
+    }
+    // The lock stays held while the read waits, so a scan or another exchange cannot slip in between.
+    return finishRead(locked([&] { return hid_read_timeout(m_handle, data, length, timeout_ms); }));
+}
+
+int HIDDevice::write(const unsigned char* data, std::size_t length) {
+    if (!isOpen()) {
+        return -1;
+    }
+    return finishWrite(locked([&] { return hid_write(m_handle, data, length); }));
+}
+
+int HIDDevice::discardInput(std::size_t length) {
+    if (!isOpen()) {
+        return -1;
+    }
+    std::vector<unsigned char> scratch(length);
+    return finishRead(locked(
+        [&] { return hid_read_timeout(m_handle, scratch.data(), scratch.size(), kDiscardTimeoutMs); }));
+}
+
+bool HIDDevice::setNonBlocking(bool enabled) {
+    if (!isOpen()) {
+        return false;
+    }
+    return locked([&] { return hid_set_nonblocking(m_handle, enabled ? 1 : 0); }) == 0;
+}
+
+DeviceId HIDDevice::id() const {
+    return m_id;
+}
+
+IIoDevice::Status HIDDevice::status() const {
+    return m_status;
+}
+
+bool HIDDevice::isValid() const {
+    return m_context && m_context->isInitialized() && m_id.isValid() && !m_path.isEmpty();
+}
+
+bool HIDDevice::isOpen() const {
+    return m_handle != nullptr;
+}
+
+bool HIDDevice::open() {
+    if (isOpen()) {
+        return false;
+    }
+    // Without a started library there is nothing to open, and a missing context cannot even be locked.
+    if (m_context && m_context->isInitialized()) {
+        m_handle = locked([&] { return hid_open_path(m_path.constData()); });
+    }
+    setStatus(m_handle != nullptr ? NoError : OpenError);
+    return m_status == NoError;
+}
+
+bool HIDDevice::close() {
+    if (!isOpen()) {
+        return false;
+    }
+    locked([&] { hid_close(m_handle); });
+    m_handle = nullptr;
+    return true;
+}
+
+void HIDDevice::setStatus(Status status) {
+    if (m_status == status) {
+        return;
+    }
+    m_status = status;
+    emit statusChanged();
+}
+
+int HIDDevice::finishRead(int result) {
+    setStatus(result >= 1 ? NoError : ReadError);
+    return result;
+}
+
+int HIDDevice::finishWrite(int result) {
+    setStatus(result >= 1 ? NoError : WriteError);
+    return result;
+}
+
+}  // namespace Io

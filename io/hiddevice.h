@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+
+#include "io/iiocontext.h"
+#include "io/iiodevice.h"
+
+struct hid_device_;
+
+namespace Io {
+
+// A device lives for one exchange on one thread; it closes itself when destroyed.
+class HIDDevice final : public IIoDevice {
+public:
+    HIDDevice(IIoContext::Shared context, const DeviceId& id, const QByteArray& path);
+    ~HIDDevice() override;
+
+    HIDDevice(const HIDDevice&) = delete;
+    HIDDevice& operator=(const HIDDevice&) = delete;
+
+    int sendFeatureReport(const unsigned char* data, std::size_t length) override;
+    int getFeatureReport(unsigned char* data, std::size_t length) override;
+    int read(unsigned char* data, std::size_t length, int timeout_ms) override;
+    int write(const unsigned char* data, std::size_t length) override;
+    int discardInput(std::size_t length) override;
+    bool setNonBlocking(bool enabled) override;
+    [[nodiscard]] DeviceId id() const override;
+    [[nodiscard]] Status status() const override;
+    [[nodiscard]] bool isValid() const override;
+    [[nodiscard]] bool isOpen() const override;
+    bool open() override;
+    bool close() override;
+
+    static constexpr int kDiscardTimeoutMs = 1000;
+
+private:
+    // statusChanged is emitted only after the lock is released, so that a listener may talk to HID itself
+    // or wait for a thread that does.
+    template <typename Call>
+    auto locked(Call call) {
+        const auto lock = m_context->lock();
+        return call();
+    }
+    void setStatus(Status status);
+    // Reads and feature reads share the rule: one byte or more is success.
+    int finishRead(int result);
+    int finishWrite(int result);
+
+    IIoContext::Shared m_context;
+    DeviceId m_id;
+    QByteArray m_path;
+    hid_device_* m_handle = nullptr;
+    Status m_status = NoError;
+};
+
+}  // namespace Io

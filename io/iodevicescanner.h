@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QObject>
+#include <QVector>
+#include <functional>
+#include <memory>
+
+#include "common/smarttype.h"
+#include "io/iiocontext.h"
+#include "io/iodeviceinfo.h"
+
+class QTimer;
+
+namespace Io {
+
+// Folds the HID interfaces on the bus into one record per physical device (vendor, product, serial number).
+class IoDeviceScanner : public QObject, public Utils::SmartType<IoDeviceScanner> {
+    Q_OBJECT
+
+public:
+    using Predicate = std::function<bool(const IoDeviceInfo&)>;
+
+    explicit IoDeviceScanner(IIoContext::Shared context, QObject* parent = nullptr);
+    ~IoDeviceScanner() override;
+
+    // Callable from any thread; waits while another thread holds the HID lock.
+    [[nodiscard]] IoDeviceInfoList scan();
+
+    [[nodiscard]] static IoDeviceInfoList filter(const IoDeviceInfoList& list, const Predicate& predicate);
+    // Keeps the entries with a path for at least one of the ids.
+    [[nodiscard]] static IoDeviceInfoList filterByIds(const IoDeviceInfoList& list,
+                                                      const QVector<DeviceId>& ids);
+    [[nodiscard]] static IoDeviceInfoList filterBySerialNumber(const IoDeviceInfoList& list,
+                                                               const QString& serial_number);
+
+signals:
+    void detected(Io::IoDeviceInfoList device_info_list);
+
+private:
+    IIoContext::Shared m_context;
+    // Nothing starts it: every scan is a direct call. It is kept stopped, ready for a periodic mode.
+    std::unique_ptr<QTimer> m_timer;
+};
+
+}  // namespace Io
