@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+
+// The update-mode report protocol shared by the engine and the device model of the simulator. The
+// layout, the order of commands and the meaning of every status are described in docs/dfu-protocol.md.
+namespace HidDfu::Protocol {
+
+// Every report, in and out, is 64 bytes on the update-mode interface; reports are unnumbered, so hidapi
+// carries a leading report id byte of 0 on writes.
+constexpr int kReportSize = 64;
+
+// Image bytes go in blocks: one Block command, then the block's bytes in raw data reports that fill all
+// 64 bytes. The device acknowledges each block; the host keeps up to kWindow blocks unacknowledged.
+constexpr std::uint32_t kBlockSize = 8192;
+constexpr int kReportsPerBlock = static_cast<int>(kBlockSize) / kReportSize;
+constexpr int kWindow = 4;
+
+// Largest image the engine or the device accepts, well above any image of this device line.
+constexpr std::uint32_t kMaxImageSize = 16u * 1024u * 1024u;
+
+enum Command : std::uint8_t {
+    Start = 0x01,   // u32 image size, u32 CRC-32 of the whole image
+    Block = 0x02,   // u32 offset, u16 length, u32 CRC-32 of the block; the data reports follow
+    Verify = 0x03,  // none
+    Reset = 0x04,   // none
+    Abort = 0x05,   // none; the device drops a partial image
+    Query = 0x06,   // none; answered with the size and CRC of the image the device holds
+    Read = 0x07,    // u32 offset, u16 length; answered with raw data reports
+};
+
+// Input report tag of an acknowledgement; raw data reports of Read are not tagged.
+constexpr std::uint8_t kAckTag = 0x80;
+
+enum Status : std::uint8_t {
+    Ok = 0x00,
+    BadCommand = 0x01,    // unknown command, or a command out of order
+    BadOffset = 0x02,     // a block not at the next expected offset, or outside the image
+    BlockCrc = 0x03,      // the data reports of a block do not match the block's CRC
+    WriteError = 0x04,    // the device could not store the block
+    VerifyFailed = 0x05,  // image incomplete, CRC mismatch, bad suffix or an image for another device
+    Refused = 0x06,       // the device will not do this now
+    TooLarge = 0x07,      // the image does not fit the device
+};
+
+// Acknowledgement layout: [0] kAckTag, [1] the command answered, [2] status, [3..6] u32 value
+// (Block: offset of the block; Query: image size), [7..10] u32 CRC-32 (Query: of the held image).
+constexpr int kAckCommand = 1;
+constexpr int kAckStatus = 2;
+constexpr int kAckValue = 3;
+constexpr int kAckCrc = 7;
+
+}  // namespace HidDfu::Protocol
