@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+#include "io/deviceid.h"
+#include "mediator/uifirmwareupdatemediator.h"
+
+namespace UIMediator {
+
+// The ten HID interfaces the program knows, keyed by model index. One physical device shows one identity
+// in normal mode and another in update mode; only the serial number ties the two together.
+class KnownDeviceTable {
+public:
+    using DeviceType = UIFirmwareUpdateMediator::DeviceType;
+
+    static constexpr int kSize = 10;
+
+    // kSize for an identity that is not in the table.
+    [[nodiscard]] static int modelIndexOf(const Io::DeviceId& id);
+    [[nodiscard]] static Io::DeviceId knownId(int index);
+    [[nodiscard]] static Io::DeviceId updateModeId(DeviceType type);
+    // variant 1 names a receiver's second interface; every flow of the program asks for variant 0.
+    [[nodiscard]] static Io::DeviceId normalModeId(const Io::DeviceId& update_mode_id, int variant);
+    [[nodiscard]] static DeviceType deviceTypeOf(const Io::DeviceId& id);
+    [[nodiscard]] static QString familyName(DeviceType type);
+};
+
+}  // namespace UIMediator

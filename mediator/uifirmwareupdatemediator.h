@@ -1,0 +1,144 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "io/deviceid.h"
+#include "io/iiocontext.h"
+#include "io/iiodevice.h"
+#include "io/iodeviceinfo.h"
+#include "io/iodevicescanner.h"
+#include "io/version.h"
+#include "mediator/iuimediator.h"
+
+namespace DFU {
+class IUpdater;
+}
+
+namespace UIMediator {
+
+class UpdateWorker;
+class RepairWorker;
+
+// What QML knows about the headset and the receiver, and the firmware update and receiver repair, each run
+// on a worker thread of its own.
+class UIFirmwareUpdateMediator : public IUIMediator {
+    Q_OBJECT
+
+public:
+    enum class DeviceType {
+        Unknown = 0,
+        SorrelHeadset = 1,
+        SorrelReceiver = 2,
+        SorrelPlusHeadset = 3,
+        SorrelPlusReceiver = 4,
+    };
+    Q_ENUM(DeviceType)
+
+    enum class Status {
+        None = 0,
+        Started = 1,
+        Updating = 2,
+        Repairing = 3,
+        Rebooting = 4,
+        Finished = 5,
+        Canceled = 6,
+        Timeout = 7,
+        Failed = 8,
+        DeviceError = 9,
+        FileError = 10,
+    };
+    Q_ENUM(Status)
+
+    // The waits of the workers. Tests shorten them; the defaults are the product's.
+    struct Timings {
+        int deviceWaitMs = 30000;
+        int driverPauseMs = 1000;
+        int scanPollMs = 100;
+        int progressPollMs = 100;
+        int repairPollMs = 100;
+    };
+
+    using UpdaterFactory = std::function<DFU::IUpdater*()>;
+
+    UIFirmwareUpdateMediator(Io::IIoContext::Shared context, Io::IoDeviceScanner::Shared scanner,
+                             QObject* parent = nullptr);
+    ~UIFirmwareUpdateMediator() override;
+
+    // Both take effect for the next worker; a running one keeps what it started with.
+    void setTimings(const Timings& timings);
+    [[nodiscard]] Timings timings() const;
+    void setUpdaterFactory(UpdaterFactory factory);
+
+    Q_INVOKABLE int count(DeviceType _device_type, bool _from_cache = false);
+    Q_INVOKABLE bool update(DeviceType _device_type, QString _firmware_path = QString());
+    Q_INVOKABLE bool repair(DeviceType _device_type);
+    Q_INVOKABLE bool cancel();
+    Q_INVOKABLE bool canUpdate(DeviceType _device_type, bool _from_cache = false);
+    Q_INVOKABLE bool isDFU(DeviceType _device_type, bool _from_cache = false);
+    Q_INVOKABLE bool isRunning();
+    Q_INVOKABLE QString getRevisionString(DeviceType _device_type, QString _format = QStringLiteral("M.m"),
+                                          bool _from_cache = false);
+    Q_INVOKABLE QString getVersionString(DeviceType _device_type, QString _format = QStringLiteral("M.m"),
+                                         bool _from_cache = false);
+    Q_INVOKABLE QString getAvailableVersionString(DeviceType _device_type,
+                                                  QString _format = QStringLiteral("M.m"));
+    Q_INVOKABLE QString getModelName(DeviceType _device_type);
+    Q_INVOKABLE Status getLastStatus();
+
+signals:
+    void updateProgressChanged(int percents, DeviceType deviceType);
+    void updateStatusChanged(Status status, DeviceType deviceType);
+    void repairStatusChanged(Status status, DeviceType deviceType);
+
+private:
+    friend class UpdateWorker;
+    friend class RepairWorker;
+
+    enum class Operation { Update, Repair };
+
+    [[nodiscard]] QString firmwarePath(const Io::DeviceId& id) const;
+    [[nodiscard]] Global::Version firmwareVersion(const QString& path) const;
+
+    // Every reader works on its own copy, so the GUI thread and a worker may replace the cache at will.
+    Io::IoDeviceInfoList refreshCache(bool from_cache);
+    Io::IoDeviceInfoList rescan();
+    [[nodiscard]] Io::IoDeviceInfoList cachedDevices() const;
+
+    Global::Version readVersion(DeviceType type, bool from_cache);
+    Global::Version readRevision(DeviceType type, bool from_cache);
+    bool startUpdateWorker(const Io::DeviceId& update_mode_id, const QString& serial_number,
+                           const QString& firmware_path);
+    bool startRepairWorker(const Io::DeviceId& normal_mode_id, const QByteArray& path,
+                           const QString& serial_number);
+    void startWorker(std::unique_ptr<QThread> thread, Operation operation, DeviceType type);
+
+    bool waitForDevice(const Io::DeviceId& id, const QString& serial_number, int timeout_ms);
+    [[nodiscard]] bool isDriverInstalled(const Io::DeviceId& id) const;
+    bool sendPostUpdateCommand(const Io::DeviceId& normal_mode_id, const QString& serial_number);
+    bool sendRepairEndCommand(const Io::DeviceId& normal_mode_id, const QString& serial_number);
+    bool sendCommand(const Io::DeviceId& target, const QString& serial_number,
+                     bool (*command)(Io::IIoDevice&));
+
+    [[nodiscard]] DFU::IUpdater* createUpdater() const;
+    Status storeStatus(Status status);
+    [[nodiscard]] Status loadStatus() const;
+    void signalStatus(Operation operation, Status status, DeviceType type);
+
+    mutable QMutex m_cacheMutex;
+    Io::IoDeviceInfoList m_cache;
+    Io::IIoContext::Shared m_context;
+    Io::IoDeviceScanner::Shared m_scanner;
+    std::unique_ptr<QThread> m_thread;
+    std::atomic<Status> m_status{Status::None};
+    Timings m_timings;
+    UpdaterFactory m_updaterFactory;
+};
+
+}  // namespace UIMediator
