@@ -5,8 +5,10 @@
 namespace UIMediator {
 
 StagedImage::~StagedImage() {
-    m_copy.close();
-    m_copy.remove();
+    if (!m_copy.fileName().isEmpty()) {
+        m_copy.close();
+        m_copy.remove();
+    }
     m_source.close();
 }
 
