@@ -1,0 +1,264 @@
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "mediator/uiinstallermediator.h"
+
+using UIMediator::UIInstallerMediator;
+using Status = UIInstallerMediator::Status;
+
+Q_DECLARE_METATYPE(Platform::InstallEngine::Command)
+
+namespace {
+
+Platform::InstallEngine::Command shell(const QString& script) {
+    return {QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}};
+}
+
+Platform::InstallEngine engineRunning(const Platform::InstallEngine::Command& command) {
+    Platform::InstallEngine engine;
+    engine.setCommand(command);
+    return engine;
+}
+
+// Every value the status took, in order, read at each statusChanged().
+class StatusTrail : public QObject {
+public:
+    explicit StatusTrail(UIInstallerMediator* mediator) : m_mediator(mediator) {
+        connect(mediator, &UIInstallerMediator::statusChanged, this,
+                [this] { m_trail.append(m_mediator->status()); });
+    }
+    [[nodiscard]] const QList<Status>& trail() const { return m_trail; }
+    [[nodiscard]] bool ended() const {
+        return !m_trail.isEmpty() && (m_trail.last() == Status::Finished || m_trail.last() == Status::Failed);
+    }
+    void clear() { m_trail.clear(); }
+
+private:
+    UIInstallerMediator* m_mediator;
+    QList<Status> m_trail;
+};
+
+}  // namespace
+
+class TestUIInstallerMediator : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void outcome_data();
+    void outcome();
+
+    void secondInstallWhileRunningIsRefused();
+    void retryAfterFailure();
+    void destructorWaitsForEngine();
+    void runningJobKeepsItsEngine();
+
+    void metaObjectOrder();
+
+    void launch_data();
+    void launch();
+};
+
+void TestUIInstallerMediator::initTestCase() {
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void TestUIInstallerMediator::outcome_data() {
+    QTest::addColumn<Platform::InstallEngine::Command>("command");
+    QTest::addColumn<Status>("final");
+
+    QTest::newRow("exit 0") << shell(QStringLiteral("exit 0")) << Status::Finished;
+    QTest::newRow("exit 1") << shell(QStringLiteral("exit 1")) << Status::Failed;
+    // What msiexec returns for "success, reboot required" is not success to us either.
+    QTest::newRow("exit 194 after a while") << shell(QStringLiteral("sleep 0.2; exit 194")) << Status::Failed;
+    QTest::newRow("crash") << shell(QStringLiteral("kill -SEGV $$")) << Status::Failed;
+    QTest::newRow("missing program")
+        << Platform::InstallEngine::Command{QStringLiteral("/nonexistent/engine"), {}} << Status::Failed;
+    QTest::newRow("exit 0 after a while") << shell(QStringLiteral("sleep 0.2")) << Status::Finished;
+}
+
+void TestUIInstallerMediator::outcome() {
+    QFETCH(Platform::InstallEngine::Command, command);
+    QFETCH(Status, final);
+
+    UIInstallerMediator mediator;
+    mediator.setEngine(engineRunning(command));
+    StatusTrail trail(&mediator);
+    QCOMPARE(mediator.status(), Status::None);
+
+    QVERIFY(mediator.install());
+    QCOMPARE(mediator.status(), Status::Started);
+    QTRY_VERIFY_WITH_TIMEOUT(trail.ended(), 10000);
+    QCOMPARE(trail.trail(), (QList<Status>{Status::Started, Status::Installing, final}));
+    QVERIFY(!mediator.isRunning());
+    QCOMPARE(mediator.property("status").value<Status>(), final);
+}
+
+void TestUIInstallerMediator::secondInstallWhileRunningIsRefused() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString runs = dir.filePath(QStringLiteral("runs"));
+
+    UIInstallerMediator mediator;
+    mediator.setEngine(engineRunning(shell(QStringLiteral("echo run >> '%1'; sleep 0.5").arg(runs))));
+    QSignalSpy changes(&mediator, &UIInstallerMediator::statusChanged);
+
+    QVERIFY(mediator.install());
+    QCOMPARE(changes.count(), 1);
+    QVERIFY(!mediator.install());
+    QCOMPARE(changes.count(), 1);
+    QCOMPARE(mediator.status(), Status::Started);
+
+    QTRY_COMPARE(mediator.status(), Status::Installing);
+    QVERIFY(mediator.isRunning());
+    QVERIFY(!mediator.install());
+    QCOMPARE(changes.count(), 2);
+    QCOMPARE(mediator.status(), Status::Installing);
+
+    QTRY_COMPARE_WITH_TIMEOUT(mediator.status(), Status::Finished, 10000);
+    QCOMPARE(changes.count(), 3);
+    QFile file(runs);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("run\n"));
+}
+
+void TestUIInstallerMediator::retryAfterFailure() {
+    UIInstallerMediator mediator;
+    StatusTrail trail(&mediator);
+    mediator.setEngine(engineRunning(shell(QStringLiteral("exit 1"))));
+    QVERIFY(mediator.install());
+    QTRY_VERIFY_WITH_TIMEOUT(trail.ended(), 10000);
+    QCOMPARE(mediator.status(), Status::Failed);
+
+    trail.clear();
+    mediator.setEngine(engineRunning(shell(QStringLiteral("exit 0"))));
+    QVERIFY(mediator.install());
+    QTRY_VERIFY_WITH_TIMEOUT(trail.ended(), 10000);
+    QCOMPARE(trail.trail(), (QList<Status>{Status::Started, Status::Installing, Status::Finished}));
+
+    // A retry that fails again goes the whole way round too.
+    trail.clear();
+    mediator.setEngine(engineRunning(shell(QStringLiteral("exit 2"))));
+    QVERIFY(mediator.install());
+    QTRY_VERIFY_WITH_TIMEOUT(trail.ended(), 10000);
+    QCOMPARE(trail.trail(), (QList<Status>{Status::Started, Status::Installing, Status::Failed}));
+}
+
+void TestUIInstallerMediator::destructorWaitsForEngine() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString done = dir.filePath(QStringLiteral("done"));
+
+    auto mediator = std::make_unique<UIInstallerMediator>();
+    mediator->setEngine(engineRunning(shell(QStringLiteral("sleep 0.6; echo ok > '%1'").arg(done))));
+    QSignalSpy changes(mediator.get(), &UIInstallerMediator::statusChanged);
+    QVERIFY(mediator->install());
+
+    QElapsedTimer clock;
+    clock.start();
+    mediator.reset();
+    QVERIFY2(QFile::exists(done), "the engine was still running when the mediator was gone");
+    QVERIFY(clock.elapsed() >= 300);
+    // Nothing arrives from a mediator that no longer exists.
+    QTest::qWait(50);
+    QCOMPARE(changes.count(), 1);
+}
+
+void TestUIInstallerMediator::runningJobKeepsItsEngine() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    UIInstallerMediator mediator;
+    mediator.setEngine(engineRunning(shell(QStringLiteral("sleep 0.3; exit 0"))));
+    QVERIFY(mediator.install());
+    mediator.setEngine(engineRunning(shell(QStringLiteral("exit 1"))));
+    QTRY_COMPARE_WITH_TIMEOUT(mediator.status(), Status::Finished, 10000);
+}
+
+void TestUIInstallerMediator::metaObjectOrder() {
+    const QMetaObject& meta = UIInstallerMediator::staticMetaObject;
+    QStringList methods;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+        const QMetaMethod method = meta.method(i);
+        methods << QString::fromLatin1(method.methodSignature()) + QLatin1Char(':') +
+                       QString::fromLatin1(method.typeName());
+    }
+    QCOMPARE(methods, (QStringList{QStringLiteral("statusChanged():void"), QStringLiteral("isRunning():bool"),
+                                   QStringLiteral("install():bool"), QStringLiteral("launch():bool")}));
+    QCOMPARE(meta.method(meta.methodOffset()).methodType(), QMetaMethod::Signal);
+
+    QCOMPARE(meta.propertyCount() - meta.propertyOffset(), 1);
+    const QMetaProperty status = meta.property(meta.propertyOffset());
+    QCOMPARE(status.name(), "status");
+    QVERIFY(!status.isWritable());
+    QVERIFY(status.isFinal());
+    QCOMPARE(status.notifySignal().name(), QByteArray("statusChanged"));
+
+    QCOMPARE(meta.enumeratorCount() - meta.enumeratorOffset(), 1);
+    const QMetaEnum statuses = meta.enumerator(meta.enumeratorOffset());
+    QCOMPARE(statuses.name(), "Status");
+    QVERIFY(statuses.isScoped());
+    const QList<QByteArray> keys{"None", "Started", "Installing", "Finished", "Failed"};
+    QCOMPARE(statuses.keyCount(), keys.size());
+    for (int i = 0; i < keys.size(); ++i) {
+        QCOMPARE(QByteArray(statuses.key(i)), keys.at(i));
+        QCOMPARE(statuses.value(i), i);
+    }
+}
+
+void TestUIInstallerMediator::launch_data() {
+    QTest::addColumn<QString>("locationName");
+    QTest::addColumn<bool>("installed");
+
+    QTest::newRow("installed") << QStringLiteral("installed") << true;
+    QTest::newRow("installed under a folder with blanks") << QStringLiteral("my programs/Sonella") << true;
+    QTest::newRow("nothing installed") << QStringLiteral("installed") << false;
+}
+
+void TestUIInstallerMediator::launch() {
+    QFETCH(QString, locationName);
+    QFETCH(bool, installed);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString marker = dir.filePath(QStringLiteral("launched"));
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("tree/bin"))));
+    QFile program(dir.filePath(QStringLiteral("tree/bin/Meldra")));
+    QVERIFY(program.open(QIODevice::WriteOnly));
+    program.write(QStringLiteral("#!/bin/sh\necho \"$#\" > '%1'\n").arg(marker).toUtf8());
+    program.close();
+    QVERIFY(program.setPermissions(program.permissions() | QFileDevice::ExeOwner));
+    const QString package = dir.filePath(QStringLiteral("Meldra.tar.gz"));
+    QCOMPARE(QProcess::execute(QStringLiteral("tar"),
+                               {QStringLiteral("-czf"), package, QStringLiteral("-C"),
+                                dir.filePath(QStringLiteral("tree")), QStringLiteral("bin")}),
+             0);
+
+    const QString record = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                           QStringLiteral("/Corvin/Sonella.ini");
+    QFile::remove(record);
+    if (installed) {
+        Platform::InstallEngine engine;
+        engine.setPackagePath(package);
+        engine.setInstallLocation(dir.filePath(locationName));
+        QCOMPARE(engine.install(), 0);
+    }
+
+    UIInstallerMediator mediator;
+    QCOMPARE(mediator.launch(), installed);
+    if (installed) {
+        QTRY_VERIFY(QFile::exists(marker));
+        QFile arguments(marker);
+        QVERIFY(arguments.open(QIODevice::ReadOnly));
+        QCOMPARE(arguments.readAll().trimmed(), QByteArray("0"));
+    }
+    QFile::remove(record);
+}
+
+QTEST_GUILESS_MAIN(TestUIInstallerMediator)
+#include "tst_uiinstallermediator.moc"
