@@ -1,0 +1,90 @@
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <memory>
+
+#include "tools/updateservice/catalog.h"
+#include "tools/updateservice/httpserver.h"
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("updateservice"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Local update service: serves firmware and program offers "
+                       "and their files from a folder (see docs/update-service.md)."));
+    parser.addHelpOption();
+    const QCommandLineOption port_option({QStringLiteral("p"), QStringLiteral("port")},
+                                         QStringLiteral("TCP port on 127.0.0.1; 0 picks a free one."),
+                                         QStringLiteral("port"), QStringLiteral("0"));
+    const QCommandLineOption folder_option({QStringLiteral("f"), QStringLiteral("folder")},
+                                           QStringLiteral("Catalog folder to serve."),
+                                           QStringLiteral("folder"));
+    const QCommandLineOption demo_option(
+        QStringLiteral("demo"),
+        QStringLiteral("Write a catalog offering receiver firmware to the model first "
+                       "(into --folder, or a temporary folder) and serve it."));
+    const QCommandLineOption model_option(QStringLiteral("model"), QStringLiteral("Model of the demo offer."),
+                                          QStringLiteral("model"), QStringLiteral("Sorrel"));
+    const QCommandLineOption version_option(QStringLiteral("version"),
+                                            QStringLiteral("Receiver firmware version of the demo offer."),
+                                            QStringLiteral("version"), QStringLiteral("1.46.0"));
+    const QCommandLineOption image_option(
+        QStringLiteral("image"),
+        QStringLiteral("Firmware image (.dfu) offered by the demo; a stand-in otherwise."),
+        QStringLiteral("path"));
+    parser.addOptions({port_option, folder_option, demo_option, model_option, version_option, image_option});
+    parser.process(app);
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    bool port_ok = false;
+    const uint port = parser.value(port_option).toUInt(&port_ok);
+    if (!port_ok || port > 65535) {
+        err << "invalid port: " << parser.value(port_option) << '\n';
+        return 2;
+    }
+
+    QString folder = parser.value(folder_option);
+    std::unique_ptr<QTemporaryDir> scratch;
+    if (parser.isSet(demo_option)) {
+        if (folder.isEmpty()) {
+            scratch = std::make_unique<QTemporaryDir>();
+            if (!scratch->isValid()) {
+                err << "cannot create a temporary folder\n";
+                return 1;
+            }
+            folder = scratch->path();
+        }
+        QString error;
+        if (!Catalog::writeDemo(folder, parser.value(model_option), parser.value(version_option),
+                                parser.value(image_option), &error)) {
+            err << error << '\n';
+            return 1;
+        }
+    }
+    if (folder.isEmpty()) {
+        err << "give --folder or --demo\n";
+        parser.showHelp(2);
+    }
+    if (!QDir(folder).exists()) {
+        err << "no such folder: " << folder << '\n';
+        return 1;
+    }
+
+    HttpServer server;
+    const Catalog catalog(QDir(folder).absolutePath());
+    server.setHandler(
+        [&catalog, &server](const QByteArray& target) { return catalog.answer(target, server.baseUrl()); });
+    if (!server.listen(QHostAddress::LocalHost, quint16(port))) {
+        err << "cannot listen on port " << port << '\n';
+        return 1;
+    }
+    out << "Update service at " << server.baseUrl() << " serving " << QDir(folder).absolutePath() << '\n';
+    out << "MELDRA_UPDATE_URL=" << server.baseUrl() << '\n';
+    out.flush();
+    return app.exec();
+}

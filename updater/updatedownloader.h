@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <memory>
+
+#include "common/smarttype.h"
+#include "io/version.h"
+#include "updater/globalid.h"
+#include "updater/updaterecord.h"
+
+namespace Updater {
+
+// Asks the update service for a newer firmware image or program and stores what it offers in one
+// directory. Every request answers at once with an id; its progress arrives later through the two
+// signals, always on the thread that owns the downloader.
+class UpdateDownloader : public QObject, public Utils::SmartType<UpdateDownloader> {
+    Q_OBJECT
+
+public:
+    // Not a registered metatype: the status signal works through direct connections only.
+    enum class Status {
+        Checking = 1,
+        UpToDate,
+        Downloading,
+        Failed,
+        Downloaded,
+    };
+    Q_ENUM(Status)
+
+    class Completer;
+    class FirmwareVersionCompleter;
+    class SoftwareVersionCompleter;
+    class FirmwareCompleter;
+    class SoftwareCompleter;
+
+    // The directory need not exist; it is created by the first download.
+    explicit UpdateDownloader(const QString& directory, QObject* parent = nullptr);
+    ~UpdateDownloader() override;
+
+    Global::Id checkReceiverFirmware(const QString& model, const Global::Version& version,
+                                     const Global::Version& revision);
+    Global::Id checkHeadsetFirmware(const QString& model, const Global::Version& version,
+                                    const Global::Version& revision);
+    Global::Id checkSoftware(const QString& platform, const Global::Version& version);
+
+    [[nodiscard]] const QString& directory() const { return m_directory; }
+
+    // Defaults to ServiceUrl::defaultBase(); affects requests made afterwards.
+    [[nodiscard]] const QString& baseUrl() const { return m_baseUrl; }
+    void setBaseUrl(const QString& base_url);
+
+    // Requests whose exchange has not ended yet.
+    [[nodiscard]] int pendingCount() const { return m_completers.size(); }
+
+signals:
+    void updateRecordAvaliable(Global::Id id, UpdateRecord::Shared update_record);
+    void updateRecordStatusChanged(Global::Id id, Status status);
+
+private:
+    Global::Id checkFirmware(const QString& model, const Global::Version& version,
+                             const Global::Version& revision, const QString& kind);
+    void add(std::shared_ptr<Completer> completer);
+    void remove(const Completer* completer);
+
+    // Declared before the completers so that it outlives them: their replies belong to it.
+    QNetworkAccessManager m_network;
+    QVector<std::shared_ptr<Completer>> m_completers;
+    QString m_directory;
+    QString m_baseUrl;
+};
+
+}  // namespace Updater

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QHashFunctions>
+#include <QObject>
+#include <QString>
+#include <unordered_map>
+
+#include "common/smarttype.h"
+#include "updater/globalid.h"
+#include "updater/updaterecord.h"
+
+namespace Updater {
+
+class UpdateDownloader;
+
+// The user interface's entry to online updates: starts checks and remembers, per model (or platform
+// word), the newest file downloaded in this run.
+class UpdateManager : public QObject, public Utils::SmartType<UpdateManager> {
+    Q_OBJECT
+
+public:
+    // Downloads into the per-user application data directory + "/update".
+    explicit UpdateManager(QObject* parent = nullptr);
+    // Another directory and service, for tests and tools; an empty base URL keeps the default one.
+    UpdateManager(const QString& directory, const QString& base_url, QObject* parent = nullptr);
+    ~UpdateManager() override;
+
+    [[nodiscard]] static QString defaultDirectory();
+
+    Q_INVOKABLE QString getReceiverUpdateVersionString(const QString& _model,
+                                                       const QString& _format = QStringLiteral("M.m")) const;
+    Q_INVOKABLE QString getReceiverUpdatePath(const QString& _model) const;
+    Q_INVOKABLE QString getHeadsetUpdateVersionString(const QString& _model,
+                                                      const QString& _format = QStringLiteral("M.m")) const;
+    Q_INVOKABLE QString getHeadsetUpdatePath(const QString& _model) const;
+    Q_INVOKABLE QString getSoftwareUpdateVersionString(const QString& _model,
+                                                       const QString& _format = QStringLiteral("M.m")) const;
+    Q_INVOKABLE QString getSoftwareUpdatePath(const QString& _model) const;
+    Q_INVOKABLE void checkReceiverUpdate(const QString& _model, const QString& _version,
+                                         const QString& _revision);
+    Q_INVOKABLE void checkHeadsetUpdate(const QString& _model, const QString& _version,
+                                        const QString& _revision);
+    Q_INVOKABLE void checkSoftwareUpdate(const QString& _platform, const QString& _version);
+
+signals:
+    void receiverUpdateChanged();
+    void headsetUpdateChanged();
+    void softwareUpdateChanged();
+
+private:
+    struct Entry {
+        UpdateRecord::Shared record;
+        Global::Id id;
+    };
+    struct KeyHash {
+        std::size_t operator()(const QString& key) const noexcept { return qHash(key, 0); }
+    };
+    using Entries = std::unordered_map<QString, Entry, KeyHash>;
+
+    void connectDownloader(UpdateDownloader* downloader, Entries* entries, void (UpdateManager::*changed)());
+    void onRecord(Entries* entries, void (UpdateManager::*changed)(), Global::Id id,
+                  const UpdateRecord::Shared& record);
+    void checkFirmware(UpdateDownloader* downloader, Entries* entries, const QString& model,
+                       const QString& version, const QString& revision);
+    [[nodiscard]] bool isReferenced(const QString& path) const;
+    [[nodiscard]] static UpdateRecord::Shared validRecord(const Entries& entries, const QString& key);
+    [[nodiscard]] static QString versionText(const Entries& entries, const QString& key,
+                                             const QString& format);
+    [[nodiscard]] static QString pathText(const Entries& entries, const QString& key);
+
+    UpdateDownloader* m_receiverDownloader = nullptr;
+    UpdateDownloader* m_headsetDownloader = nullptr;
+    UpdateDownloader* m_softwareDownloader = nullptr;
+    Entries m_receiverEntries;
+    Entries m_headsetEntries;
+    Entries m_softwareEntries;
+};
+
+}  // namespace Updater
