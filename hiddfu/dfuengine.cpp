@@ -206,38 +206,32 @@ int DfuEngine::transfer(const std::vector<std::uint8_t>& image) {
             std::copy(args.begin(), args.end(), report);
             if (int code = writeReport(report); code != Success)
                 return code;
-            for (std::uint32_t at = 0; at < length; at += kReportSize) {
+            std::uint8_t index = 0;
+            for (std::uint32_t at = 0; at < length; at += kPayloadPerReport, ++index) {
                 if (m_abandon.load(std::memory_order_relaxed))
                     return Abandoned;
-                const std::uint32_t n = std::min<std::uint32_t>(kReportSize, length - at);
-                std::memcpy(report, data + at, n);
-                std::memset(report + n, 0, kReportSize - n);
+                const std::uint32_t n = std::min<std::uint32_t>(kPayloadPerReport, length - at);
+                report[0] = static_cast<std::uint8_t>(kDataTag | (index & kDataIndexMask));
+                std::memcpy(report + 1, data + at, n);
+                std::memset(report + 1 + n, 0, kPayloadPerReport - n);
                 if (int code = writeReport(report); code != Success)
                     return code;
             }
             ++sent;
             // Take what has already arrived without waiting, so the window rarely fills.
-            std::uint8_t in[kReportSize];
             while (acked < sent) {
-                const int n = hid_read_timeout(m_device, in, sizeof in, 0);
-                if (n < 0)
-                    return IoError;
-                if (n == 0)
+                const int code = awaitBlockAck(acked, 0);
+                if (code == NoAnswer)
                     break;
-                if (n <= kAckCrc || in[0] != kAckTag || in[kAckCommand] != Block)
-                    return DeviceError;
-                if (in[kAckStatus] != Ok || le32(in + kAckValue) != acked * kBlockSize)
-                    return DeviceError;
+                if (code != Success)
+                    return code;
                 ++acked;
                 m_progress.store(percentOf(acked, blocks), std::memory_order_release);
             }
         }
         if (acked < sent) {
-            std::uint32_t offset = 0;
-            if (int code = awaitAck(Block, kAnswerTimeoutMs, &offset); code != Success)
+            if (int code = awaitBlockAck(acked, kAnswerTimeoutMs); code != Success)
                 return code;
-            if (offset != acked * kBlockSize)
-                return DeviceError;
             ++acked;
             m_progress.store(percentOf(acked, blocks), std::memory_order_release);
         }
@@ -262,13 +256,11 @@ int DfuEngine::awaitAck(std::uint8_t command, int timeout_ms, std::uint32_t* val
         // Short slices, so that a disconnect does not wait out a silent device.
         if (m_abandon.load(std::memory_order_relaxed))
             return Abandoned;
-        const int n = hid_read_timeout(m_device, in, sizeof in, 20);
+        const int n = hid_read_timeout(m_device, in, sizeof in, timeout_ms == 0 ? 0 : 20);
         if (n < 0)
             return IoError;
         if (n > 0) {
-            if (n <= kAckCrc + 3 || in[0] != kAckTag || in[kAckCommand] != command)
-                return DeviceError;
-            if (in[kAckStatus] != Ok)
+            if (n < kAckCrc + 4 || in[0] != kAckTag || in[kAckCommand] != command || in[kAckStatus] != Ok)
                 return DeviceError;
             if (value != nullptr)
                 *value = le32(in + kAckValue);
@@ -279,6 +271,14 @@ int DfuEngine::awaitAck(std::uint8_t command, int timeout_ms, std::uint32_t* val
         if (Clock::now() >= deadline)
             return NoAnswer;
     }
+}
+
+int DfuEngine::awaitBlockAck(std::uint32_t block, int timeout_ms) {
+    std::uint32_t offset = 0;
+    if (int code = awaitAck(Block, timeout_ms, &offset); code != Success)
+        return code;
+    // Blocks are acknowledged in order; anything else means the device lost track of the image.
+    return offset == block * kBlockSize ? Success : DeviceError;
 }
 
 int DfuEngine::command(std::uint8_t cmd, const std::vector<std::uint8_t>& args, int timeout_ms,

@@ -64,6 +64,7 @@ private:
     // Waits for the next acknowledgement; *value and *crc receive its fields when given.
     int awaitAck(std::uint8_t command, int timeout_ms, std::uint32_t* value = nullptr,
                  std::uint32_t* crc = nullptr);
+    int awaitBlockAck(std::uint32_t block, int timeout_ms);
     int command(std::uint8_t command, const std::vector<std::uint8_t>& args, int timeout_ms,
                 std::uint32_t* value = nullptr, std::uint32_t* crc = nullptr);
 

@@ -10,11 +10,18 @@ namespace HidDfu::Protocol {
 // carries a leading report id byte of 0 on writes.
 constexpr int kReportSize = 64;
 
-// Image bytes go in blocks: one Block command, then the block's bytes in raw data reports that fill all
-// 64 bytes. The device acknowledges each block; the host keeps up to kWindow blocks unacknowledged.
-constexpr std::uint32_t kBlockSize = 8192;
-constexpr int kReportsPerBlock = static_cast<int>(kBlockSize) / kReportSize;
+// Image bytes go in blocks: one Block command, then the block's bytes in data reports. A data report is
+// tagged in its first byte with kDataTag and the report's index in the block (low six bits), so that a
+// command can never be mistaken for data, even after a transfer was abandoned half-way through a block;
+// the other 63 bytes are payload. The device acknowledges each block; the host keeps up to kWindow blocks
+// unacknowledged, so acknowledgements cost no idle time on the link.
+constexpr int kPayloadPerReport = kReportSize - 1;
+constexpr int kReportsPerBlock = 128;
+constexpr std::uint32_t kBlockSize = kPayloadPerReport * kReportsPerBlock;
 constexpr int kWindow = 4;
+constexpr std::uint8_t kDataTag = 0x40;
+constexpr std::uint8_t kDataTagMask = 0xc0;
+constexpr std::uint8_t kDataIndexMask = 0x3f;
 
 // Largest image the engine or the device accepts, well above any image of this device line.
 constexpr std::uint32_t kMaxImageSize = 16u * 1024u * 1024u;
@@ -29,14 +36,14 @@ enum Command : std::uint8_t {
     Read = 0x07,    // u32 offset, u16 length; answered with raw data reports
 };
 
-// Input report tag of an acknowledgement; raw data reports of Read are not tagged.
+// Input report tag of an acknowledgement; the data reports that answer Read are raw, 64 bytes of image each.
 constexpr std::uint8_t kAckTag = 0x80;
 
 enum Status : std::uint8_t {
     Ok = 0x00,
     BadCommand = 0x01,    // unknown command, or a command out of order
     BadOffset = 0x02,     // a block not at the next expected offset, or outside the image
-    BlockCrc = 0x03,      // the data reports of a block do not match the block's CRC
+    BlockCrc = 0x03,      // the block's data does not match its CRC, or a data report is missing
     WriteError = 0x04,    // the device could not store the block
     VerifyFailed = 0x05,  // image incomplete, CRC mismatch, bad suffix or an image for another device
     Refused = 0x06,       // the device will not do this now
