@@ -1,0 +1,63 @@
+#include "sim/simdevice.h"
+
+#include "sim/bus.h"
+#include "sim/devicemodel.h"
+
+namespace HidSim {
+
+SimDevice::SimDevice(Bus& bus, int id, const DeviceSpec& spec) : bus(bus), m_id(id), spec(spec) {}
+
+SimDevice::~SimDevice() = default;
+
+quint16 SimDevice::productId() const {
+    return interfaces.empty() ? 0 : interfaces.front()->id.productId;
+}
+
+int SimDevice::reportIntervalUs() const {
+    return bus.reportIntervalUs();
+}
+
+void SimDevice::queueInputReport(const QByteArray& report, int delayMs) {
+    if (!interfaces.empty())
+        bus.deliver(*interfaces.front(), report, delayMs);
+}
+
+void SimDevice::reset(const Reset& how) {
+    resetRequested = true;
+    resetHow = how;
+}
+
+Faults SimDevice::faultsFor(quint16 usagePage) const {
+    Faults merged;
+    for (const auto& [page, f] : faults) {
+        if (page != 0 && page != usagePage)
+            continue;
+        merged.openFails |= f.openFails;
+        merged.writeFails |= f.writeFails;
+        merged.readFails |= f.readFails;
+        merged.readTimeout |= f.readTimeout;
+    }
+    return merged;
+}
+
+DeviceState SimDevice::state() const {
+    DeviceState s;
+    s.id = m_id;
+    s.type = spec.type;
+    s.mode = spec.mode;
+    s.present = present;
+    s.serial = spec.serial;
+    s.firmware = spec.firmware;
+    s.revision = spec.revision;
+    for (const auto& interface : interfaces)
+        s.interfaces.append(interface->id);
+    s.enterUpdateCount = enterUpdateCount;
+    s.postUpdateCount = postUpdateCount;
+    s.repairStartCount = repairStartCount;
+    s.repairPollCount = repairPollCount;
+    s.repairEndCount = repairEndCount;
+    s.pairing = pairing;
+    return s;
+}
+
+}  // namespace HidSim
