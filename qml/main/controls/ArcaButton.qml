@@ -1,0 +1,56 @@
+import QtQuick 2.12
+import QtQuick.Templates 2.12 as T
+import Arca.Theme 1.0
+
+T.Button {
+    id: control
+
+    implicitWidth: Math.max(implicitBackgroundWidth + leftInset + rightInset,
+                            implicitContentWidth + leftPadding + rightPadding)
+    implicitHeight: Math.max(implicitBackgroundHeight + topInset + bottomInset,
+                             implicitContentHeight + topPadding + bottomPadding)
+
+    padding: Theme.controlPadding
+    spacing: Theme.layoutSpacing
+    font.family: Theme.fontFamilyTitle
+    font.pixelSize: Theme.fontSizeLarge
+    font.bold: true
+    hoverEnabled: false
+
+    // The two values in which the installer's copy of this control differs.
+    QtObject {
+        id: variant
+        readonly property color disabledTextColor: Qt.darker(Theme.colorPurple, 1.25)
+        readonly property real cornerRadius: control.background ? control.background.height / 2 : 0
+    }
+
+    function themed(enabledColor, disabledColor, pressedColor, hoveredColor) {
+        if (!control.enabled)
+            return disabledColor
+        if (control.hovered || control.highlighted)
+            return control.down ? pressedColor : hoveredColor
+        return enabledColor
+    }
+
+    contentItem: ArcaLabel {
+        text: control.text
+        font: control.font
+        horizontalAlignment: Text.AlignHCenter
+        verticalAlignment: Text.AlignVCenter
+        elide: Text.ElideRight
+        color: control.themed(Theme.fontColorEnabled, variant.disabledTextColor,
+                              Theme.fontColorPressed, Theme.fontColorHovered)
+    }
+
+    background: Rectangle {
+        implicitWidth: 160
+        implicitHeight: Theme.controlHeight
+        visible: !control.flat || control.down || control.checked || control.highlighted
+        radius: variant.cornerRadius
+        border.width: Theme.borderWidth
+        border.color: control.themed(Theme.borderColorEnabled, Theme.borderColorDisabled,
+                                     Theme.borderColorPressed, Theme.borderColorHovered)
+        color: control.themed(Theme.backgroundColorEnabled, Theme.backgroundColorDisabled,
+                              Theme.backgroundColorPressed, Theme.backgroundColorHovered)
+    }
+}

@@ -1,0 +1,27 @@
+import QtQuick 2.12
+import QtQuick.Templates 2.12 as T
+
+T.StackView {
+    id: control
+
+    readonly property real forward: control.mirrored ? -control.width : control.width
+
+    popEnter: Transition {
+        XAnimator { from: -control.forward; to: 0; duration: 400; easing.type: Easing.OutCubic }
+    }
+    popExit: Transition {
+        XAnimator { from: 0; to: control.forward; duration: 400; easing.type: Easing.OutCubic }
+    }
+    pushEnter: Transition {
+        XAnimator { from: control.forward; to: 0; duration: 400; easing.type: Easing.OutCubic }
+    }
+    pushExit: Transition {
+        XAnimator { from: 0; to: -control.forward; duration: 400; easing.type: Easing.OutCubic }
+    }
+    replaceEnter: Transition {
+        XAnimator { from: control.forward; to: 0; duration: 400; easing.type: Easing.OutCubic }
+    }
+    replaceExit: Transition {
+        XAnimator { from: 0; to: -control.forward; duration: 400; easing.type: Easing.OutCubic }
+    }
+}

@@ -1,0 +1,570 @@
+import QtQuick 2.12
+import QtQuick.Templates 2.12 as T
+import QtQuick.Layouts 1.12
+import QtQuick.Dialogs 1.3
+import QtGraphicalEffects 1.12
+import Arca.Theme 1.0
+import Arca.UIMediator.Enums 1.0
+import "controls"
+import "pages"
+import "dialogs"
+import "Utils.js" as Utils
+
+T.ApplicationWindow {
+    id: root
+    objectName: "mainWindow"
+
+    visible: true
+    width: 520
+    height: 422
+    minimumWidth: 520
+    minimumHeight: 422
+    color: Theme.colorPurple
+    title: Qt.platform.os === "windows" ? "%1 %2".arg(qsTr("Sonella Desktop")).arg(Qt.application.version)
+                                        : qsTr("Sonella Desktop")
+
+    // An empty footer would still take a line of height from the pages; it only shows where it has text.
+    footer: ArcaLabel {
+        horizontalAlignment: Text.AlignHCenter
+        text: Qt.platform.os === "osx" ? Qt.application.version : ""
+        visible: text !== ""
+    }
+
+    QtObject {
+        id: internal
+        objectName: "internal"
+
+        readonly property QtObject otherSoftware: App.otherSoftware
+        readonly property QtObject appExtension: App.appExtension
+        readonly property QtObject updateManager: App.updateManager
+        readonly property QtObject firmwareUpdateMediator: App.firmwareUpdateMediator
+        readonly property QtObject softwareUpdateMediator: App.softwareUpdateMediator
+
+        // The platform word of the update service. Linux has its own word so that the program built and
+        // tested here updates itself the same way as on the other systems.
+        readonly property string platformWord: {
+            switch (Qt.platform.os) {
+            case "windows":
+                return "windows"
+            case "osx":
+                return "mac"
+            case "linux":
+                return "linux"
+            }
+            return ""
+        }
+
+        function isReceiverType(deviceType) {
+            return deviceType === UIFirmwareUpdateMediator.SorrelReceiver
+                    || deviceType === UIFirmwareUpdateMediator.SorrelPlusReceiver
+        }
+
+        function isHeadsetType(deviceType) {
+            return deviceType === UIFirmwareUpdateMediator.SorrelHeadset
+                    || deviceType === UIFirmwareUpdateMediator.SorrelPlusHeadset
+        }
+
+        function familyOf(deviceType) {
+            if (isHeadsetType(deviceType))
+                return [UIFirmwareUpdateMediator.SorrelHeadset, UIFirmwareUpdateMediator.SorrelPlusHeadset]
+            if (isReceiverType(deviceType))
+                return [UIFirmwareUpdateMediator.SorrelReceiver, UIFirmwareUpdateMediator.SorrelPlusReceiver]
+            return []
+        }
+
+        function similarDeviceType(deviceType) {
+            if (firmwareUpdateMediator.count(deviceType) > 0)
+                return deviceType
+            var family = familyOf(deviceType)
+            for (var i = 0; i < family.length; ++i) {
+                if (firmwareUpdateMediator.count(family[i], true) > 0)
+                    return family[i]
+            }
+            return UIFirmwareUpdateMediator.Unknown
+        }
+
+        function similarDeviceCount(deviceType) {
+            if (firmwareUpdateMediator.count(deviceType) === 0)
+                return 0
+            var family = familyOf(deviceType)
+            var total = 0
+            for (var i = 0; i < family.length; ++i)
+                total += firmwareUpdateMediator.count(family[i], true)
+            return total
+        }
+
+        function checkDeviceUpdate(deviceType) {
+            var dfu = firmwareUpdateMediator.isDFU(deviceType, true)
+            var version = firmwareUpdateMediator.getVersionString(deviceType, "M.m.p.b", true)
+            var revision = firmwareUpdateMediator.getRevisionString(deviceType, "M.m.p.b", true)
+            var model = firmwareUpdateMediator.getModelName(deviceType)
+            if (!(dfu || version !== "") || !model)
+                return
+            if (isReceiverType(deviceType))
+                updateManager.checkReceiverUpdate(model, version, revision)
+            else if (isHeadsetType(deviceType))
+                updateManager.checkHeadsetUpdate(model, version, revision)
+        }
+
+        function checkSoftwareUpdate() {
+            if (platformWord !== "")
+                updateManager.checkSoftwareUpdate(platformWord, Qt.application.version)
+        }
+
+        function getSoftwareUpdatePath() {
+            return platformWord !== "" ? updateManager.getSoftwareUpdatePath(platformWord) : ""
+        }
+
+        function showPage(component, properties) {
+            stackView.replace(component, properties || {}, T.StackView.Immediate)
+        }
+
+        function showWelcome() {
+            showPage(welcomePageComponent)
+        }
+
+        function tryContinue(deviceType, pageComponent) {
+            var n = similarDeviceCount(deviceType)
+            if (n === 0) {
+                showWelcome()
+                return false
+            }
+            if (n > 1) {
+                showPage(multiDevicePageComponent, { deviceType: deviceType })
+                return false
+            }
+            if (pageComponent)
+                showPage(pageComponent, { deviceType: deviceType })
+            return true
+        }
+
+        function devicePageOf(deviceType) {
+            switch (deviceType) {
+            case UIFirmwareUpdateMediator.SorrelReceiver:
+                return receiverPageComponent
+            case UIFirmwareUpdateMediator.SorrelPlusReceiver:
+                return receiverPairwellPageComponent
+            case UIFirmwareUpdateMediator.SorrelHeadset:
+            case UIFirmwareUpdateMediator.SorrelPlusHeadset:
+                return headsetPageComponent
+            }
+            return null
+        }
+
+        function updateAvailableVersion(deviceType) {
+            var model = firmwareUpdateMediator.getModelName(deviceType)
+            return isReceiverType(deviceType) ? updateManager.getReceiverUpdateVersionString(model)
+                                              : updateManager.getHeadsetUpdateVersionString(model)
+        }
+
+        function initDevicePage(page) {
+            page.dfu = firmwareUpdateMediator.isDFU(page.deviceType)
+            page.version = firmwareUpdateMediator.getVersionString(page.deviceType, "M.m", true)
+            page.availableVersion = updateAvailableVersion(page.deviceType)
+        }
+
+        // Returns after replacing the page when the device went away or a second one came.
+        function pollDevicePage(page) {
+            if (!tryContinue(page.deviceType))
+                return
+            page.dfu = firmwareUpdateMediator.isDFU(page.deviceType, true)
+            page.version = firmwareUpdateMediator.getVersionString(page.deviceType, "M.m", true)
+        }
+
+        function updateDevice(deviceType) {
+            if (!tryContinue(deviceType))
+                return
+            var model = firmwareUpdateMediator.getModelName(deviceType)
+            var path = isReceiverType(deviceType) ? updateManager.getReceiverUpdatePath(model)
+                                                  : updateManager.getHeadsetUpdatePath(model)
+            if (path !== "")
+                firmwareUpdateMediator.update(deviceType, path)
+        }
+
+        function chooseFirmwareFile(deviceType) {
+            easterEggDialog.deviceType = deviceType
+            easterEggDialog.folder = easterEggDialog.shortcuts.home
+            easterEggDialog.open()
+        }
+
+        function updateFromFile(deviceType, fileUrl) {
+            if (!tryContinue(deviceType))
+                return
+            var path = Utils.localPath(fileUrl)
+            if (path !== "")
+                firmwareUpdateMediator.update(deviceType, path)
+        }
+
+        function repairDevice(deviceType) {
+            if (tryContinue(deviceType))
+                firmwareUpdateMediator.repair(deviceType)
+        }
+
+        function setWindowServicesEnabled(enabled) {
+            appExtension.setCloseButtonEnabled(root, enabled)
+            appExtension.setSystemSleepEnabled(enabled)
+        }
+
+        function handleUpdateStatus(status, deviceType) {
+            switch (status) {
+            case UIFirmwareUpdateMediator.Started:
+                setWindowServicesEnabled(false)
+                showPage(progressPageComponent, { deviceType: deviceType, status: status })
+                break
+            case UIFirmwareUpdateMediator.Finished:
+                setWindowServicesEnabled(true)
+                showPage(finalPageComponent)
+                break
+            case UIFirmwareUpdateMediator.Timeout:
+            case UIFirmwareUpdateMediator.Failed:
+            case UIFirmwareUpdateMediator.FileError:
+            case UIFirmwareUpdateMediator.DeviceError:
+            case UIFirmwareUpdateMediator.Canceled:
+                setWindowServicesEnabled(true)
+                if (isReceiverType(deviceType))
+                    showPage(errorReceiverUpdatePageComponent, { deviceType: deviceType })
+                else
+                    showPage(errorPageComponent, { deviceType: deviceType })
+                break
+            }
+        }
+
+        function handleRepairStatus(status, deviceType) {
+            switch (status) {
+            case UIFirmwareUpdateMediator.Started:
+                setWindowServicesEnabled(false)
+                showPage(progressPageComponent, { deviceType: deviceType, status: status })
+                break
+            case UIFirmwareUpdateMediator.Finished:
+                setWindowServicesEnabled(true)
+                showPage(finalPageComponent)
+                break
+            case UIFirmwareUpdateMediator.Failed:
+                setWindowServicesEnabled(true)
+                showPage(noDeviceRepairPageComponent, { deviceType: deviceType })
+                break
+            case UIFirmwareUpdateMediator.FileError:
+            case UIFirmwareUpdateMediator.DeviceError:
+            case UIFirmwareUpdateMediator.Canceled:
+                setWindowServicesEnabled(true)
+                showPage(errorPageComponent, { deviceType: deviceType })
+                break
+            }
+        }
+    }
+
+    Connections {
+        target: internal.firmwareUpdateMediator
+        function onUpdateStatusChanged(status, deviceType) {
+            internal.handleUpdateStatus(status, deviceType)
+        }
+        function onRepairStatusChanged(status, deviceType) {
+            internal.handleRepairStatus(status, deviceType)
+        }
+    }
+
+    Connections {
+        target: internal.updateManager
+        function onSoftwareUpdateChanged() {
+            internal.softwareUpdateMediator.update(internal.getSoftwareUpdatePath())
+        }
+    }
+
+    ArcaStackView {
+        id: stackView
+        objectName: "stackView"
+        anchors.fill: parent
+        implicitWidth: currentItem ? currentItem.implicitWidth : 0
+        implicitHeight: currentItem ? currentItem.implicitHeight : 0
+        initialItem: welcomePageComponent
+    }
+
+    DlgFile {
+        id: easterEggDialog
+        objectName: "fileDialog"
+        onAccepted: internal.updateFromFile(deviceType, fileUrl)
+    }
+
+    Component {
+        id: welcomePageComponent
+
+        WelcomePage {
+            id: welcomePage
+
+            function chooseReceiver(fresh) {
+                var fw = internal.firmwareUpdateMediator
+                if (fw.count(UIFirmwareUpdateMediator.SorrelReceiver, !fresh) > 0)
+                    return UIFirmwareUpdateMediator.SorrelReceiver
+                if (fw.count(UIFirmwareUpdateMediator.SorrelPlusReceiver, true) > 0)
+                    return UIFirmwareUpdateMediator.SorrelPlusReceiver
+                return UIFirmwareUpdateMediator.Unknown
+            }
+
+            function chooseHeadset() {
+                var fw = internal.firmwareUpdateMediator
+                if (fw.count(UIFirmwareUpdateMediator.SorrelHeadset, true) > 0)
+                    return UIFirmwareUpdateMediator.SorrelHeadset
+                if (fw.count(UIFirmwareUpdateMediator.SorrelPlusHeadset, true) > 0)
+                    return UIFirmwareUpdateMediator.SorrelPlusHeadset
+                return UIFirmwareUpdateMediator.Unknown
+            }
+
+            function notificationFor(deviceType, availableVersion) {
+                var current = internal.firmwareUpdateMediator.getVersionString(deviceType, "M.m", true)
+                return Utils.parseVersion(availableVersion) > Utils.parseVersion(current)
+            }
+
+            function updateReceiverNotification() {
+                var model = internal.firmwareUpdateMediator.getModelName(receiverType)
+                receiverUpdateNotification = notificationFor(
+                            receiverType, internal.updateManager.getReceiverUpdateVersionString(model))
+            }
+
+            function updateHeadsetNotification() {
+                var model = internal.firmwareUpdateMediator.getModelName(headsetType)
+                headsetUpdateNotification = notificationFor(
+                            headsetType, internal.updateManager.getHeadsetUpdateVersionString(model))
+            }
+
+            onReceiverTypeChanged: {
+                updateReceiverNotification()
+                internal.checkDeviceUpdate(receiverType)
+            }
+            onHeadsetTypeChanged: {
+                updateHeadsetNotification()
+                internal.checkDeviceUpdate(headsetType)
+            }
+
+            Component.onCompleted: {
+                receiverType = chooseReceiver(true)
+                if (receiverType !== UIFirmwareUpdateMediator.Unknown) {
+                    updateReceiverNotification()
+                    internal.checkDeviceUpdate(receiverType)
+                }
+                headsetType = chooseHeadset()
+                if (headsetType !== UIFirmwareUpdateMediator.Unknown) {
+                    updateHeadsetNotification()
+                    internal.checkDeviceUpdate(headsetType)
+                }
+            }
+
+            Timer {
+                interval: 250
+                repeat: true
+                running: true
+                onTriggered: {
+                    var fw = internal.firmwareUpdateMediator
+                    if (fw.count(welcomePage.receiverType) === 0)
+                        welcomePage.receiverType = welcomePage.chooseReceiver(false)
+                    if (fw.count(welcomePage.headsetType, true) === 0)
+                        welcomePage.headsetType = welcomePage.chooseHeadset()
+                }
+            }
+
+            Connections {
+                target: internal.updateManager
+                function onReceiverUpdateChanged() {
+                    welcomePage.updateReceiverNotification()
+                }
+                function onHeadsetUpdateChanged() {
+                    welcomePage.updateHeadsetNotification()
+                }
+            }
+
+            onReceiverClicked: {
+                if (receiverType === UIFirmwareUpdateMediator.SorrelPlusReceiver)
+                    internal.tryContinue(receiverType, receiverPairwellPageComponent)
+                else
+                    internal.tryContinue(receiverType, receiverPageComponent)
+            }
+            onHeadsetClicked: internal.tryContinue(headsetType, headsetPageComponent)
+        }
+    }
+
+    Component {
+        id: receiverPageComponent
+
+        ReceiverPage {
+            id: page
+
+            Component.onCompleted: internal.initDevicePage(page)
+
+            Timer {
+                interval: 250
+                repeat: true
+                running: true
+                onTriggered: internal.pollDevicePage(page)
+            }
+
+            Connections {
+                target: internal.updateManager
+                function onReceiverUpdateChanged() {
+                    page.availableVersion = internal.updateAvailableVersion(page.deviceType)
+                }
+            }
+
+            onUpdateClicked: internal.updateDevice(deviceType)
+            onEasterEggClicked: internal.chooseFirmwareFile(deviceType)
+            onRepairClicked: internal.tryContinue(deviceType, repairPageComponent)
+            onDoneClicked: internal.showWelcome()
+            onBackClicked: internal.showWelcome()
+        }
+    }
+
+    Component {
+        id: receiverPairwellPageComponent
+
+        ReceiverPairwellPage {
+            id: page
+
+            Component.onCompleted: internal.initDevicePage(page)
+
+            Timer {
+                interval: 250
+                repeat: true
+                running: true
+                onTriggered: internal.pollDevicePage(page)
+            }
+
+            Connections {
+                target: internal.updateManager
+                function onReceiverUpdateChanged() {
+                    page.availableVersion = internal.updateAvailableVersion(page.deviceType)
+                }
+            }
+
+            onUpdateClicked: internal.updateDevice(deviceType)
+            onEasterEggClicked: internal.chooseFirmwareFile(deviceType)
+            onRepairClicked: internal.tryContinue(deviceType, repairPageComponent)
+            onAddClicked: {
+                if (!internal.otherSoftware.runPairwellSoftware())
+                    Qt.openUrlExternally(internal.otherSoftware.getPairwellSoftwareLink())
+            }
+            onBackClicked: internal.showWelcome()
+        }
+    }
+
+    Component {
+        id: headsetPageComponent
+
+        HeadsetPage {
+            id: page
+
+            Component.onCompleted: internal.initDevicePage(page)
+
+            Timer {
+                interval: 250
+                repeat: true
+                running: true
+                onTriggered: internal.pollDevicePage(page)
+            }
+
+            Connections {
+                target: internal.updateManager
+                function onHeadsetUpdateChanged() {
+                    page.availableVersion = internal.updateAvailableVersion(page.deviceType)
+                }
+            }
+
+            onUpdateClicked: internal.updateDevice(deviceType)
+            onEasterEggClicked: internal.chooseFirmwareFile(deviceType)
+            onDoneClicked: internal.showWelcome()
+            onBackClicked: internal.showWelcome()
+        }
+    }
+
+    Component {
+        id: multiDevicePageComponent
+
+        MultiDevicePage {
+            onBackClicked: internal.showWelcome()
+            onTryAgainClicked: {
+                var t = internal.similarDeviceType(deviceType)
+                if (t !== deviceType)
+                    internal.checkDeviceUpdate(t)
+                internal.tryContinue(t, internal.devicePageOf(t))
+            }
+        }
+    }
+
+    Component {
+        id: repairPageComponent
+
+        RepairPage {
+            onBackClicked: {
+                var component = internal.devicePageOf(deviceType)
+                if (component && internal.isReceiverType(deviceType))
+                    internal.showPage(component, { deviceType: deviceType })
+            }
+            onNextClicked: internal.repairDevice(deviceType)
+        }
+    }
+
+    Component {
+        id: noDeviceRepairPageComponent
+
+        NoDeviceRepairPage {
+            onBackClicked: internal.showPage(repairPageComponent, { deviceType: deviceType })
+            onTryAgainClicked: internal.repairDevice(deviceType)
+        }
+    }
+
+    Component {
+        id: progressPageComponent
+
+        ProgressPage {
+            id: progressPage
+
+            Connections {
+                target: internal.firmwareUpdateMediator
+                function onUpdateStatusChanged(status, deviceType) {
+                    progressPage.status = status
+                }
+                function onRepairStatusChanged(status, deviceType) {
+                    progressPage.status = status
+                }
+                function onUpdateProgressChanged(percents, deviceType) {
+                    progressPage.indeterminate = false
+                    progressPage.percents = percents
+                }
+            }
+        }
+    }
+
+    Component {
+        id: finalPageComponent
+
+        FinalPage {
+            onDoneClicked: internal.showWelcome()
+        }
+    }
+
+    Component {
+        id: errorPageComponent
+
+        ErrorPage {
+            onDoneClicked: internal.showWelcome()
+        }
+    }
+
+    Component {
+        id: errorReceiverUpdatePageComponent
+
+        ErrorReceiverUpdatePage {
+            onTryAgainClicked: {
+                if (internal.tryContinue(deviceType)) {
+                    var component = internal.devicePageOf(deviceType)
+                    if (component && internal.isReceiverType(deviceType))
+                        internal.showPage(component, { deviceType: deviceType })
+                }
+            }
+        }
+    }
+
+    onClosing: close.accepted = !internal.firmwareUpdateMediator.isRunning()
+
+    Component.onCompleted: {
+        internal.appExtension.decorateWindow(root)
+        internal.checkSoftwareUpdate()
+    }
+}

@@ -1,0 +1,39 @@
+import QtQuick 2.12
+import QtGraphicalEffects 1.12
+import Arca.Theme 1.0
+import "../controls"
+
+Item {
+    id: header
+
+    signal clicked()
+
+    implicitHeight: button.implicitHeight + button.anchors.topMargin
+
+    ArcaButton {
+        id: button
+        objectName: "backButton"
+        anchors.top: parent.top
+        anchors.left: parent.left
+        anchors.topMargin: Theme.layoutMargins + (Qt.platform.os === "osx" ? 10 : 0)
+        anchors.leftMargin: Theme.layoutMargins + (Qt.platform.os === "osx" ? 10 : 0)
+        implicitWidth: 44
+        implicitHeight: 44
+        background: null
+        contentItem: Item {
+            Image {
+                id: arrow
+                anchors.centerIn: parent
+                source: "qrc:/images/arrow_left.png"
+                visible: false
+            }
+            ColorOverlay {
+                anchors.fill: arrow
+                source: arrow
+                color: Theme.colorWhite
+                opacity: button.down ? 0.6 : 1
+            }
+        }
+        onClicked: header.clicked()
+    }
+}

@@ -1,0 +1,50 @@
+import QtQuick 2.12
+import QtGraphicalEffects 1.12
+import Arca.Theme 1.0
+import "../controls"
+
+Row {
+    id: row
+
+    property url supportUrl: "https://support.arca.example/hc/en-us"
+
+    spacing: Theme.layoutSpacing / 2
+
+    ArcaLabel {
+        anchors.verticalCenter: parent.verticalCenter
+        text: qsTr("Still having trouble?")
+        font.pixelSize: Theme.fontSizeXSmall
+        color: Theme.fontColorDisabled
+    }
+    ArcaLabel {
+        objectName: "helpLink"
+        anchors.verticalCenter: parent.verticalCenter
+        text: qsTr("Help me")
+        font.pixelSize: Theme.fontSizeXSmall
+        font.family: Theme.fontFamilyTitle
+        font.bold: true
+        color: Theme.fontColorEnabled
+
+        MouseArea {
+            anchors.fill: parent
+            anchors.margins: -4
+            cursorShape: Qt.PointingHandCursor
+            onClicked: Qt.openUrlExternally(row.supportUrl)
+        }
+    }
+    Item {
+        anchors.verticalCenter: parent.verticalCenter
+        width: chevron.width
+        height: chevron.height
+        Image {
+            id: chevron
+            source: "qrc:/images/chevron_right.png"
+            visible: false
+        }
+        ColorOverlay {
+            anchors.fill: chevron
+            source: chevron
+            color: Qt.lighter(Theme.colorGray, 1.50)
+        }
+    }
+}

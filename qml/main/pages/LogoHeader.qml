@@ -1,0 +1,14 @@
+import QtQuick 2.12
+import Arca.Theme 1.0
+
+Item {
+    implicitHeight: Math.max(100, logo.height + Theme.controlTopPadding + Theme.controlBottomPadding)
+
+    Image {
+        id: logo
+        objectName: "logo"
+        anchors.horizontalCenter: parent.horizontalCenter
+        y: 54
+        source: "qrc:/images/logo.png"
+    }
+}

@@ -1,0 +1,79 @@
+import QtQuick 2.12
+import QtGraphicalEffects 1.12
+import Arca.Theme 1.0
+import "../controls"
+
+// "Firmware Version: 1.45 - 1.46 available" under a device picture. An Alt-click on either version
+// opens the file chooser; a plain click does nothing, so nobody lands there by accident.
+Row {
+    id: row
+
+    property string version
+    property string availableVersion
+    property bool upToDate: true
+    property bool updateAvailable: false
+
+    signal easterEggClicked()
+
+    spacing: Theme.layoutSpacing / 2
+
+    Item {
+        anchors.verticalCenter: parent.verticalCenter
+        width: 18
+        height: 18
+        visible: row.upToDate
+        Image {
+            id: check
+            anchors.fill: parent
+            source: "qrc:/images/done_check.png"
+            visible: false
+        }
+        ColorOverlay {
+            objectName: "doneCheck"
+            anchors.fill: check
+            source: check
+            color: Theme.colorWhite
+        }
+    }
+    ArcaLabel {
+        objectName: "versionLabel"
+        anchors.verticalCenter: parent.verticalCenter
+        text: qsTr("Firmware Version: %1").arg(row.version !== "" ? row.version : qsTr("Unknown"))
+        font.pixelSize: Theme.fontSizeXSmall
+        color: Theme.fontColorDisabled
+
+        MouseArea {
+            anchors.fill: parent
+            acceptedButtons: Qt.LeftButton
+            onClicked: {
+                if (mouse.modifiers & Qt.AltModifier)
+                    row.easterEggClicked()
+            }
+        }
+    }
+    ArcaLabel {
+        anchors.verticalCenter: parent.verticalCenter
+        visible: row.updateAvailable
+        text: "-"
+        font.pixelSize: Theme.fontSizeXSmall
+        color: Theme.fontColorDisabled
+    }
+    ArcaLabel {
+        objectName: "availableLabel"
+        anchors.verticalCenter: parent.verticalCenter
+        visible: row.updateAvailable
+        text: qsTr("%1 available").arg(row.availableVersion)
+        font.pixelSize: Theme.fontSizeXSmall
+        font.family: Theme.fontFamilyTitle
+        font.bold: true
+
+        MouseArea {
+            anchors.fill: parent
+            acceptedButtons: Qt.LeftButton
+            onClicked: {
+                if (mouse.modifiers & Qt.AltModifier)
+                    row.easterEggClicked()
+            }
+        }
+    }
+}

@@ -1,0 +1,96 @@
+import QtQuick 2.12
+import Arca.Theme 1.0
+import Arca.UIMediator.Enums 1.0
+import "../controls"
+
+ArcaPage {
+    id: page
+    objectName: "welcomePage"
+
+    property int receiverType: UIFirmwareUpdateMediator.Unknown
+    property int headsetType: UIFirmwareUpdateMediator.Unknown
+    property bool receiverUpdateNotification: false
+    property bool headsetUpdateNotification: false
+
+    signal receiverClicked()
+    signal headsetClicked()
+
+    background: null
+    header: LogoHeader {}
+
+    Column {
+        anchors.top: parent.top
+        anchors.left: parent.left
+        anchors.right: parent.right
+        spacing: Theme.layoutSpacing
+
+        ArcaLabel {
+            objectName: "titleLabel"
+            width: parent.width
+            horizontalAlignment: Text.AlignHCenter
+            text: qsTr("The latest and greatest.")
+            font.family: Theme.fontFamilyTitle
+            font.pixelSize: Theme.fontSizeTitle
+            font.bold: true
+        }
+
+        ArcaLabel {
+            objectName: "bodyLabel"
+            width: parent.width
+            horizontalAlignment: Text.AlignHCenter
+            lineHeight: 1.2
+            text: page.receiverType !== UIFirmwareUpdateMediator.Unknown
+                  || page.headsetType !== UIFirmwareUpdateMediator.Unknown
+                  ? qsTr("Choose a product to begin. Please connect\nyour headset via USB cable to update.")
+                  : qsTr("Please connect a product to start. Headset\nshould be connected via USB cable to update.")
+        }
+
+        Row {
+            anchors.horizontalCenter: parent.horizontalCenter
+            topPadding: 20
+            bottomPadding: 20
+            leftPadding: 40
+            rightPadding: 40
+            spacing: 40
+
+            DeviceTile {
+                objectName: "receiverTile"
+                enabled: page.receiverType !== UIFirmwareUpdateMediator.Unknown
+                notification: page.receiverUpdateNotification
+                missingText: qsTr("No receiver\nconnected")
+                onClicked: page.receiverClicked()
+
+                Image {
+                    anchors.centerIn: parent
+                    visible: parent.enabled
+                    source: page.receiverType === UIFirmwareUpdateMediator.SorrelPlusReceiver
+                            ? "qrc:/images/device/dongle_su.png" : "qrc:/images/device/dongle.png"
+                }
+                Row {
+                    anchors.centerIn: parent
+                    anchors.verticalCenterOffset: -16
+                    spacing: 12
+                    visible: !parent.enabled
+                    opacity: 0.25
+                    Image { source: "qrc:/images/device/dongle.png" }
+                    Image { source: "qrc:/images/device/dongle_su.png" }
+                }
+            }
+
+            DeviceTile {
+                objectName: "headsetTile"
+                enabled: page.headsetType !== UIFirmwareUpdateMediator.Unknown
+                notification: page.headsetUpdateNotification
+                missingText: qsTr("No headset\nconnected")
+                onClicked: page.headsetClicked()
+
+                Image {
+                    anchors.centerIn: parent
+                    anchors.verticalCenterOffset: parent.enabled ? -4 : -16
+                    source: "qrc:/images/device/headset.png"
+                    opacity: parent.enabled ? 1 : 0.25
+                }
+            }
+        }
+    }
+}

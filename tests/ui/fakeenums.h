@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+
+// The firmware mediator's enums with their real values, so that the pages can be tested on their own.
+// Page tests only: the scenario tests load main.qml on the real mediator.
+class FakeFirmwareEnums : public QObject {
+    Q_OBJECT
+
+public:
+    enum class DeviceType { Unknown, SorrelHeadset, SorrelReceiver, SorrelPlusHeadset, SorrelPlusReceiver };
+    Q_ENUM(DeviceType)
+    enum class Status {
+        None,
+        Started,
+        Updating,
+        Repairing,
+        Rebooting,
+        Finished,
+        Canceled,
+        Timeout,
+        Failed,
+        DeviceError,
+        FileError
+    };
+    Q_ENUM(Status)
+};
