@@ -1,0 +1,129 @@
+#include <QDir>
+#include <QObject>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QStandardPaths>
+#include <QVariantList>
+#include <QtQml>
+#include <QtQuickTest>
+#include <memory>
+
+#include "app/theme.h"
+#include "mediator/uiinstallermediator.h"
+
+namespace {
+
+// The window services of the application extension, recorded instead of applied: the screens' contract
+// with them is the order of the calls, which a window manager under Xvfb would not show.
+class WindowServices : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QVariantList closeButtonStates READ closeButtonStates NOTIFY changed)
+    Q_PROPERTY(int decorations READ decorations NOTIFY changed)
+
+public:
+    Q_INVOKABLE void decorateWindow(QObject* window) {
+        if (window) {
+            ++m_decorations;
+            emit changed();
+        }
+    }
+    Q_INVOKABLE void setCloseButtonEnabled(QObject* window, bool enabled) {
+        if (window) {
+            m_closeButtonStates.append(enabled);
+            emit changed();
+        }
+    }
+    Q_INVOKABLE bool setSystemSleepEnabled(bool) { return true; }
+
+    [[nodiscard]] QVariantList closeButtonStates() const { return m_closeButtonStates; }
+    [[nodiscard]] int decorations() const { return m_decorations; }
+
+    void clear() {
+        m_closeButtonStates.clear();
+        m_decorations = 0;
+    }
+
+signals:
+    void changed();
+
+private:
+    QVariantList m_closeButtonStates;
+    int m_decorations = 0;
+};
+
+// Stands in for the installer's Application as "App": the real mediator, with an engine of the test's
+// choosing, and a fresh one for every window so that no test sees another's status.
+class InstallerApp : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QObject* appExtension READ appExtension CONSTANT)
+    Q_PROPERTY(QObject* installerMediator READ installerMediator NOTIFY installerMediatorChanged)
+
+public:
+    InstallerApp() { reset(); }
+
+    [[nodiscard]] QObject* appExtension() { return &m_services; }
+    [[nodiscard]] QObject* installerMediator() const { return m_mediator.get(); }
+
+    // A fresh mediator whose engine is the shell script given.
+    Q_INVOKABLE void reset(const QString& engineScript = QStringLiteral("exit 0")) {
+        m_services.clear();
+        if (m_mediator) {
+            // QML may still hold the old one until its window is gone.
+            m_mediator.release()->deleteLater();
+        }
+        m_mediator = std::make_unique<UIMediator::UIInstallerMediator>();
+        Platform::InstallEngine engine;
+        engine.setCommand({QStringLiteral("/bin/sh"), {QStringLiteral("-c"), engineScript}});
+        m_mediator->setEngine(engine);
+        emit installerMediatorChanged();
+    }
+
+    Q_INVOKABLE void setEngine(const QString& engineScript) {
+        Platform::InstallEngine engine;
+        engine.setCommand({QStringLiteral("/bin/sh"), {QStringLiteral("-c"), engineScript}});
+        m_mediator->setEngine(engine);
+    }
+
+signals:
+    void installerMediatorChanged();
+
+private:
+    WindowServices m_services;
+    std::unique_ptr<UIMediator::UIInstallerMediator> m_mediator;
+};
+
+QObject* createTheme(QQmlEngine*, QJSEngine*) {
+    return new Theme();
+}
+
+class Setup : public QObject {
+    Q_OBJECT
+
+public slots:
+    void applicationAvailable() {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setApplicationName(QStringLiteral("Sonella Desktop"));
+        qmlRegisterSingletonType<Theme>("Arca.Theme", 1, 0, "Theme", createTheme);
+        qmlRegisterUncreatableType<UIMediator::UIInstallerMediator>(
+            "Arca.UIMediator.Enums", 1, 0, "UIInstallerMediator",
+            QStringLiteral("Error - class UIInstallerMediator uncreatable"));
+        qRegisterMetaType<UIMediator::UIInstallerMediator::Status>("Status");
+        m_app = std::make_unique<InstallerApp>();
+    }
+
+    void qmlEngineAvailable(QQmlEngine* engine) {
+        engine->rootContext()->setContextProperty(QStringLiteral("App"), m_app.get());
+    }
+
+    void cleanupTestCase() { m_app.reset(); }
+
+private:
+    // Made once the application exists: the engine's defaults live beside the executable.
+    std::unique_ptr<InstallerApp> m_app;
+};
+
+}  // namespace
+
+QUICK_TEST_MAIN_WITH_SETUP(installerscreens, Setup)
+
+#include "tst_installerscreens.moc"
