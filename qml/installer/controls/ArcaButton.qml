@@ -5,16 +5,6 @@ import Arca.Theme 1.0
 T.Button {
     id: control
 
-    // One rule for text, background and border: the pressed or hovered colour only while highlighted
-    // (hovering is off), the enabled colour otherwise, the disabled colour when disabled.
-    function stateColor(enabledColor, disabledColor, pressedColor, hoveredColor) {
-        if (!control.enabled)
-            return disabledColor
-        if (control.hovered || control.highlighted)
-            return control.down ? pressedColor : hoveredColor
-        return enabledColor
-    }
-
     implicitWidth: Math.max(implicitBackgroundWidth + leftInset + rightInset,
                             implicitContentWidth + leftPadding + rightPadding)
     implicitHeight: Math.max(implicitBackgroundHeight + topInset + bottomInset,
@@ -22,11 +12,25 @@ T.Button {
 
     padding: Theme.controlPadding
     spacing: Theme.layoutSpacing
-    hoverEnabled: false
-
     font.family: Theme.fontFamilyTitle
     font.pixelSize: Theme.fontSizeLarge
     font.bold: true
+    hoverEnabled: false
+
+    // The two values in which the main program's copy of this control differs.
+    QtObject {
+        id: variant
+        readonly property color disabledTextColor: Theme.fontColorDisabled
+        readonly property real cornerRadius: Theme.borderRadius
+    }
+
+    function themed(enabledColor, disabledColor, pressedColor, hoveredColor) {
+        if (!control.enabled)
+            return disabledColor
+        if (control.hovered || control.highlighted)
+            return control.down ? pressedColor : hoveredColor
+        return enabledColor
+    }
 
     contentItem: ArcaLabel {
         text: control.text
@@ -34,19 +38,19 @@ T.Button {
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideRight
-        color: control.stateColor(Theme.fontColorEnabled, Theme.fontColorDisabled,
-                                  Theme.fontColorPressed, Theme.fontColorHovered)
+        color: control.themed(Theme.fontColorEnabled, variant.disabledTextColor,
+                              Theme.fontColorPressed, Theme.fontColorHovered)
     }
 
     background: Rectangle {
         implicitWidth: 160
         implicitHeight: Theme.controlHeight
         visible: !control.flat || control.down || control.checked || control.highlighted
-        radius: Theme.borderRadius
+        radius: variant.cornerRadius
         border.width: Theme.borderWidth
-        border.color: control.stateColor(Theme.borderColorEnabled, Theme.borderColorDisabled,
-                                         Theme.borderColorPressed, Theme.borderColorHovered)
-        color: control.stateColor(Theme.backgroundColorEnabled, Theme.backgroundColorDisabled,
-                                  Theme.backgroundColorPressed, Theme.backgroundColorHovered)
+        border.color: control.themed(Theme.borderColorEnabled, Theme.borderColorDisabled,
+                                     Theme.borderColorPressed, Theme.borderColorHovered)
+        color: control.themed(Theme.backgroundColorEnabled, Theme.backgroundColorDisabled,
+                              Theme.backgroundColorPressed, Theme.backgroundColorHovered)
     }
 }

@@ -26,7 +26,6 @@ T.ProgressBar {
 
     contentItem: Canvas {
         id: canvas
-
         implicitWidth: 70
         implicitHeight: 70
 
@@ -37,21 +36,29 @@ T.ProgressBar {
             var ctx = getContext("2d")
             ctx.reset()
             ctx.clearRect(0, 0, width, height)
-            ctx.lineWidth = control.lineWidth
             var radius = Math.min(width, height) / 2 - control.lineWidth / 2
-            ctx.strokeStyle = control.outerColor
+            if (radius <= 0)
+                return
+            var cx = width / 2
+            var cy = height / 2
+            ctx.lineWidth = control.lineWidth
+
             ctx.beginPath()
-            ctx.arc(width / 2, height / 2, radius, 0, 2 * Math.PI)
+            ctx.strokeStyle = control.outerColor
+            ctx.arc(cx, cy, radius, 0, 2 * Math.PI, false)
             ctx.stroke()
+
+            // An empty range (to == from) would divide by zero; it draws no arc.
             var span = control.to - control.from
-            var fraction = span > 0 ? (control.value - control.from) / span : 0
-            if (fraction > 0) {
-                ctx.strokeStyle = control.innerColor
-                ctx.lineCap = "round"
-                ctx.beginPath()
-                ctx.arc(width / 2, height / 2, radius, -Math.PI / 2, -Math.PI / 2 + fraction * 2 * Math.PI)
-                ctx.stroke()
-            }
+            var fraction = span > 0 ? Math.min(Math.max((control.value - control.from) / span, 0), 1) : 0
+            if (fraction <= 0)
+                return
+            var start = -Math.PI / 2
+            ctx.beginPath()
+            ctx.strokeStyle = control.innerColor
+            ctx.lineCap = "round"
+            ctx.arc(cx, cy, radius, start, start + fraction * 2 * Math.PI, false)
+            ctx.stroke()
         }
     }
 }
