@@ -300,9 +300,12 @@ int DfuEngine::resetDevice() {
     m_abandon = false;
     if (int code = command(Reset, {}, kAnswerTimeoutMs); code != Success)
         return code;
-    // The device has left the bus; the handle can only fail from now on.
+    // Two steps, because a device that left the bus right after its answer could not be sure the answer
+    // was read. After Leave it restarts at once; the handle can only fail from then on.
+    std::uint8_t report[kReportSize] = {Leave};
+    const int code = writeReport(report);
     closeLocked();
-    return Success;
+    return code;
 }
 
 int DfuEngine::backup(const char* path) {
@@ -332,8 +335,8 @@ int DfuEngine::readBack(std::vector<std::uint8_t>& image) {
         return DeviceError;
     image.resize(size);
     std::vector<std::uint8_t> args;
-    for (std::uint32_t offset = 0; offset < size; offset += kBlockSize) {
-        const std::uint32_t length = std::min(kBlockSize, size - offset);
+    for (std::uint32_t offset = 0; offset < size; offset += kMaxReadLength) {
+        const std::uint32_t length = std::min(kMaxReadLength, size - offset);
         std::uint8_t report[kReportSize] = {Read};
         args.clear();
         putLe32(args, offset);

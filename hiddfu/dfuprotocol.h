@@ -30,11 +30,16 @@ enum Command : std::uint8_t {
     Start = 0x01,   // u32 image size, u32 CRC-32 of the whole image
     Block = 0x02,   // u32 offset, u16 length, u32 CRC-32 of the block; the data reports follow
     Verify = 0x03,  // none
-    Reset = 0x04,   // none
+    Reset = 0x04,   // none; the device answers whether it can restart, then waits for Leave
     Abort = 0x05,   // none; the device drops a partial image
     Query = 0x06,   // none; answered with the size and CRC of the image the device holds
-    Read = 0x07,    // u32 offset, u16 length; answered with raw data reports
+    Read = 0x07,    // u32 offset, u16 length (at most kMaxReadLength); answered with raw data reports
+    Leave = 0x08,   // none, right after an acknowledged Reset; the device restarts without answering
 };
+
+// A Read is answered at once with all its reports; the host's input buffer must hold them. hidraw keeps
+// 64 reports per open file and drops the oldest beyond that.
+constexpr std::uint32_t kMaxReadLength = 32 * kReportSize;
 
 // Input report tag of an acknowledgement; the data reports that answer Read are raw, 64 bytes of image each.
 constexpr std::uint8_t kAckTag = 0x80;
