@@ -364,14 +364,21 @@ QByteArray ControlServer::handle(const QByteArray& line) {
         return reply({{QStringLiteral("ok"), true}});
     }
     if (command == QLatin1String("load")) {
+        // A refused file leaves the running bus as it is; only the start-up file empties it.
+        QVector<DeviceSpec> specs;
+        Timings parsed;
         bool ok = false;
-        if (request.value(QLatin1String("file")).isString())
-            ok = loadScenarioFile(request.value(QLatin1String("file")).toString(), &error);
-        else if (request.value(QLatin1String("scenario")).isObject())
-            ok = loadScenario(QJsonDocument(request.value(QLatin1String("scenario")).toObject()).toJson(),
-                              &error);
-        else
+        if (request.value(QLatin1String("file")).isString()) {
+            const QString path = request.value(QLatin1String("file")).toString();
+            ok = Scenario::parseFile(path, &specs, &parsed, &error, &warnings) &&
+                 loadScenarioFile(path, &error);
+        } else if (request.value(QLatin1String("scenario")).isObject()) {
+            const QByteArray json =
+                QJsonDocument(request.value(QLatin1String("scenario")).toObject()).toJson();
+            ok = Scenario::parse(json, &specs, &parsed, &error, &warnings) && loadScenario(json, &error);
+        } else {
             error = QStringLiteral("give \"file\" or \"scenario\"");
+        }
         return ok ? reply({{QStringLiteral("ok"), true}}) : failure(error);
     }
     if (command == QLatin1String("reset")) {
