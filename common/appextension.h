@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QSharedMemory>
+#include <QString>
+
+#include "common/iappextension.h"
+#include "platform/instancelock.h"
+#include "platform/sleepinhibitor.h"
+
+class QLocalServer;
+
+namespace Common {
+
+class AppExtension : public IAppExtension {
+    Q_OBJECT
+
+public:
+    // Decides at once whether another process holds the key; if none does, this one starts serving the
+    // requests of later starts.
+    explicit AppExtension(const QString& key);
+    ~AppExtension() override;
+
+    bool setSystemSleepEnabled(bool _enabled) override;
+    bool hasRunningInstance() override;
+    bool activateRunningInstance() override;
+    bool closeRunningInstance() override;
+    void decorateWindow(QObject* _obj) override;
+    void setCloseButtonEnabled(QObject* _obj, bool _enabled) override;
+
+    // Commands of the local-socket exchange; the acknowledgement is always `kAcknowledge`.
+    static constexpr qint32 kActivate = 2;
+    static constexpr qint32 kClose = 3;
+    static constexpr qint32 kAcknowledge = 1;
+    static constexpr int kWaitMs = 1000;
+
+private:
+    void handleConnection(QLocalServer* server);
+    bool sendCommand(qint32 command);
+
+    QString m_key;
+    QSharedMemory m_sharedMemory;
+    bool m_runningInstance = false;
+    Platform::InstanceLock m_lock;
+    Platform::SleepInhibitor m_sleepInhibitor;
+};
+
+}  // namespace Common

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QLocalServer>
+#include <QString>
+
+#include "common/nocopyable.h"
+
+class QSharedMemory;
+
+namespace Platform {
+
+// Which process is the first one of a deliverable, and where it listens for the others.
+//
+// On Windows the named memory segment alone decides: the system frees it with the last handle, also when
+// the holder crashes. A Unix segment outlives a crashed holder and would block every later start, so on
+// Linux a lock on a file in the user's runtime directory decides (the kernel drops it with the process),
+// and a segment left behind is cleaned before it is created again. Names there are private to the user.
+class InstanceLock : public Utils::NoCopyable {
+public:
+    explicit InstanceLock(const QString& key);
+    ~InstanceLock();
+
+    // The name of the memory segment and of the request server for `key` on this system.
+    [[nodiscard]] static QString segmentKey(const QString& key);
+    [[nodiscard]] static QString serverName(const QString& key);
+    [[nodiscard]] static QLocalServer::SocketOptions serverSocketOptions();
+
+    // True when this process is the first one for the key; `segment` (made with segmentKey()) is created
+    // then. After a true result the server name is free to listen on.
+    [[nodiscard]] bool claim(QSharedMemory& segment);
+
+private:
+    QString m_key;
+    int m_handle = -1;
+};
+
+}  // namespace Platform
