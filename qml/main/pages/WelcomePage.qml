@@ -60,20 +60,24 @@ ArcaPage {
                 missingText: qsTr("No receiver\nconnected")
                 onClicked: page.receiverClicked()
 
+                // The tiles show the receivers larger than the device pages; the triple-resolution
+                // files keep them sharp.
                 Image {
                     anchors.centerIn: parent
+                    width: 60
+                    height: 113
                     visible: parent.enabled
                     source: page.receiverType === UIFirmwareUpdateMediator.SorrelPlusReceiver
-                            ? "qrc:/images/device/dongle_su.png" : "qrc:/images/device/dongle.png"
+                            ? "qrc:/images/device/dongle_su@3x.png" : "qrc:/images/device/dongle@3x.png"
                 }
                 Row {
                     anchors.centerIn: parent
-                    anchors.verticalCenterOffset: -16
-                    spacing: 12
+                    anchors.verticalCenterOffset: -18
+                    spacing: 14
                     visible: !parent.enabled
                     opacity: 0.25
-                    Image { source: "qrc:/images/device/dongle.png" }
-                    Image { source: "qrc:/images/device/dongle_su.png" }
+                    Image { width: 50; height: 94; source: "qrc:/images/device/dongle@3x.png" }
+                    Image { width: 50; height: 94; source: "qrc:/images/device/dongle_su@3x.png" }
                 }
             }
 
@@ -86,8 +90,10 @@ ArcaPage {
 
                 Image {
                     anchors.centerIn: parent
-                    anchors.verticalCenterOffset: parent.enabled ? -4 : -16
-                    source: "qrc:/images/device/headset.png"
+                    anchors.verticalCenterOffset: parent.enabled ? -6 : -20
+                    width: parent.enabled ? 130 : 104
+                    height: width
+                    source: "qrc:/images/device/headset@3x.png"
                     opacity: parent.enabled ? 1 : 0.25
                 }
             }
