@@ -232,6 +232,17 @@ void HttpServer::pump(Connection* connection) {
     socket->disconnectFromHost();
 }
 
+void HttpServer::resumeStalled() {
+    const QList<Connection*> connections = m_connections.values();
+    for (Connection* connection : connections) {
+        if (connection->stalled) {
+            connection->stalled = false;
+            connection->response.fault = Fault::None;
+            pump(connection);
+        }
+    }
+}
+
 void HttpServer::finish(Connection* connection) {
     m_connections.remove(connection->socket);
     connection->socket->disconnect(this);

@@ -56,6 +56,8 @@ public:
     // Request targets in order of arrival.
     [[nodiscard]] QList<QByteArray> requests() const { return m_requests; }
     void clearRequests() { m_requests.clear(); }
+    // Sends the rest of every stalled body, as if the network had come back.
+    void resumeStalled();
     // Connections whose response has not ended (stalled ones included).
     [[nodiscard]] int openConnections() const { return m_connections.size(); }
 
