@@ -27,7 +27,8 @@ QString fileNamePart(const QString& key) {
 // The runtime directory belongs to the user alone (mode 0700), so nobody else can take, reach or replace
 // the files in it. Without one, the shared temporary directory serves, with the user id in every name.
 QString instanceFile(const QString& key, const QString& suffix) {
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // Looked up once: Qt warns on every look-up when it has to fall back to a directory of its own.
+    static const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (!runtime.isEmpty()) {
         return runtime + QLatin1Char('/') + fileNamePart(key) + suffix;
     }
@@ -61,7 +62,7 @@ bool InstanceLock::claim(QSharedMemory& segment) {
     const QByteArray path = QFile::encodeName(instanceFile(m_key, QStringLiteral(".lock")));
     // Close-on-exec: a program started from here (the pairing software, the installer) must not inherit
     // the lock and keep later starts out after this process has ended.
-    const int handle = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int handle = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (handle < 0) {
         return false;
     }
