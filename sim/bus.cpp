@@ -149,10 +149,11 @@ void Bus::serviceLoop() {
             if (m_stopping)
                 break;
             processDue();
-            if (m_pendingListenFd >= 0 || m_pendingListenPath == QLatin1String("-")) {
+            if (m_controlChanged) {
                 control.adopt(m_pendingListenFd, m_pendingListenPath);
                 m_pendingListenFd = -1;
                 m_pendingListenPath.clear();
+                m_controlChanged = false;
             }
             if (!m_events.empty()) {
                 const auto next =
@@ -166,7 +167,7 @@ void Bus::serviceLoop() {
         // Requests call back into the bus, so they run with the lock released.
         control.poll(m_wakeFds[0], timeoutMs);
     }
-    control.adopt(-1, QString());
+    control.adopt(-1, std::string());
 }
 
 bool Bus::startControl(const QString& path, QString* error) {
@@ -181,7 +182,10 @@ bool Bus::startControl(const QString& path, QString* error) {
         if (m_pendingListenFd >= 0)
             ::close(m_pendingListenFd);
         m_pendingListenFd = fd;
-        m_pendingListenPath = path.isEmpty() ? QStringLiteral("-") : path;
+        // A plain byte string: the service thread keeps it, and a QString shared with this thread would be
+        // released inside Qt, where the race detector cannot see the reference count.
+        m_pendingListenPath = QFile::encodeName(path).toStdString();
+        m_controlChanged = true;
     }
     wakeService();
     return true;

@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -113,7 +114,8 @@ private:
 
     int m_wakeFds[2] = {-1, -1};
     int m_pendingListenFd = -1;
-    QString m_pendingListenPath;
+    std::string m_pendingListenPath;
+    bool m_controlChanged = false;
     bool m_stopping = false;
     std::thread m_service;
 };

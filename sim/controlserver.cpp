@@ -181,7 +181,7 @@ QByteArray handleTraffic(const QJsonObject& request) {
 }  // namespace
 
 ControlServer::~ControlServer() {
-    adopt(-1, QString());
+    adopt(-1, std::string());
 }
 
 int ControlServer::listen(const QString& path, QString* error) {
@@ -230,16 +230,16 @@ int ControlServer::listen(const QString& path, QString* error) {
     return fd;
 }
 
-void ControlServer::adopt(int listenFd, const QString& path) {
+void ControlServer::adopt(int listenFd, const std::string& path) {
     for (const Client& client : m_clients)
         ::close(client.fd);
     m_clients.clear();
     if (m_listenFd >= 0) {
         ::close(m_listenFd);
-        ::unlink(QFile::encodeName(m_path).constData());
+        ::unlink(m_path.c_str());
     }
     m_listenFd = listenFd;
-    m_path = listenFd >= 0 ? path : QString();
+    m_path = listenFd >= 0 ? path : std::string();
 }
 
 void ControlServer::poll(int wakeFd, int timeoutMs) {

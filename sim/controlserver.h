@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <string>
 #include <vector>
 
 namespace HidSim {
@@ -19,7 +20,7 @@ public:
     [[nodiscard]] static int listen(const QString& path, QString* error);
 
     // Takes over a listening socket (or, with -1, stops listening) and closes every client.
-    void adopt(int listenFd, const QString& path);
+    void adopt(int listenFd, const std::string& path);
     // Waits for the wake pipe, a new client or a request, at most timeoutMs (-1: no limit).
     void poll(int wakeFd, int timeoutMs);
 
@@ -33,7 +34,7 @@ private:
     };
 
     int m_listenFd = -1;
-    QString m_path;
+    std::string m_path;
     std::vector<Client> m_clients;
 };
 
