@@ -368,3 +368,6 @@ UIFirmwareUpdateMediator::Status UIFirmwareUpdateMediator::loadStatus() const {
 }
 
 }  // namespace UIMediator
+
+// Compiled here rather than in the core's shared moc unit, which the installer links without the engine.
+#include "moc_uifirmwareupdatemediator.cpp"

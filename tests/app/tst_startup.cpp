@@ -21,8 +21,17 @@ int shownWindows() {
     if (!xwininfo.waitForFinished(5000)) {
         return -1;
     }
+    // The X11 client leader window carries the application name too; it is 1x1 and never shown.
     const QString tree = QString::fromUtf8(xwininfo.readAllStandardOutput());
-    return tree.count(QRegularExpression(QStringLiteral("\"%1\"").arg(kTitle)));
+    const QRegularExpression window(QStringLiteral("\"%1\": \\([^)]*\\)\\s+(\\d+)x(\\d+)").arg(kTitle));
+    int count = 0;
+    for (auto it = window.globalMatch(tree); it.hasNext();) {
+        const auto match = it.next();
+        if (match.captured(1).toInt() > 1 && match.captured(2).toInt() > 1) {
+            ++count;
+        }
+    }
+    return count;
 }
 
 bool waitForWindows(int count, int timeout_ms = 20000) {
