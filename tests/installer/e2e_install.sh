@@ -1,0 +1,78 @@
+#!/bin/sh
+# End to end: the self-extracting installer bundle, run by a user with a fresh home folder under X, is
+# clicked through INSTALL SONELLA and LAUNCH SONELLA; Meldra must then be installed in the user's
+# location, recorded for the installer, and running.
+# Usage: e2e_install.sh BUNDLE.run   (starts its own Xvfb when DISPLAY is not set)
+set -u
+bundle=$(readlink -f "$1")
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1280x800x24" sh "$0" "$@"
+fi
+command -v xdotool >/dev/null || { echo "xdotool is needed to click as a user would" >&2; exit 1; }
+
+work=$(mktemp -d)
+installer_pid=
+meldra_pid=
+cleanup() {
+    [ -n "$meldra_pid" ] && kill "$meldra_pid" 2>/dev/null
+    [ -n "$installer_pid" ] && kill "$installer_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
+unset XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME
+mkdir -p "$HOME" "$TMPDIR" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+installed="$HOME/.local/share/meldra/bin/Meldra"
+record="$HOME/.config/Corvin/Sonella.ini"
+
+# wait_for SECONDS COMMAND...: polls every 0.1 s.
+wait_for() {
+    n=$(($1 * 10)); shift
+    while [ "$n" -gt 0 ]; do
+        "$@" && return 0
+        sleep 0.1; n=$((n - 1))
+    done
+    return 1
+}
+
+# A real click at a point of the window, as the installer lays its pages out at fixed positions.
+click() {
+    xdotool mousemove --sync --window "$window" "$1" "$2" click 1
+}
+
+find_window() { window=$(xdotool search --onlyvisible --name '^Sonella Desktop$' 2>/dev/null | head -n 1); [ -n "$window" ]; }
+meldra_running() {
+    for exe in /proc/[0-9]*/exe; do
+        if [ "$(readlink "$exe" 2>/dev/null)" = "$installed" ]; then
+            meldra_pid=${exe#/proc/}; meldra_pid=${meldra_pid%/exe}
+            return 0
+        fi
+    done
+    return 1
+}
+
+"$bundle" > "$work/installer.log" 2>&1 &
+installer_pid=$!
+wait_for 30 find_window || fail "the installer window did not appear"
+[ -e "$installed" ] && fail "Meldra was there before the installation"
+
+click 472 453   # INSTALL SONELLA
+wait_for 60 test -s "$record" || fail "no installation was recorded"
+[ -x "$installed" ] || fail "Meldra is not installed at $installed"
+grep -q "InstallLocation=$HOME/.local/share/meldra/bin/" "$record" || fail "wrong record: $(cat "$record")"
+[ -e "$HOME/.local/share/meldra/lib/meldra/libhiddfu.so" ] || fail "the DFU engine library is missing"
+[ -e "$HOME/.local/share/applications/example.arca.Meldra.desktop" ] || fail "no desktop entry"
+
+# The status reaches the window through the event loop just after the record is written.
+sleep 1
+click 472 453   # LAUNCH SONELLA
+wait_for 30 sh -c "! kill -0 $installer_pid 2>/dev/null" || fail "the installer did not close after LAUNCH"
+wait "$installer_pid"; code=$?
+installer_pid=
+[ "$code" -eq 0 ] || fail "the installer exited with $code"
+wait_for 30 meldra_running || fail "Meldra was not started"
+leftover=$(ls -d "$TMPDIR"/sonella-installer.* 2>/dev/null)
+[ -z "$leftover" ] || fail "the bundle left its folder behind: $leftover"
+echo "PASS: installed to $installed, recorded in $record, started as pid $meldra_pid"
