@@ -16,6 +16,8 @@ namespace {
 
 const QString kReceiverKind = QStringLiteral("dongle");
 const QString kHeadsetKind = QStringLiteral("headset");
+constexpr qint64 kFileReadBuffer = 2 * 1024 * 1024;
+constexpr int kWriteChunk = 256 * 1024;
 
 // The name a downloaded file is stored under: the last segment of the final URL. Anything that could
 // leave the directory, even once decoded ("..%2F..%2Fx"), counts as no name at all.
@@ -181,6 +183,8 @@ public:
     FileCompleter(UpdateDownloader* downloader, Global::Id id, const QUrl& url,
                   const Global::Version& version)
         : Completer(downloader, id, fetchableUrl(url)), m_version(version) {
+        // Without a bound the network thread reads ahead of the disk and a large image ends up in memory.
+        m_reply->setReadBufferSize(kFileReadBuffer);
         emitStatus(UpdateDownloader::Status::Downloading);
     }
 
@@ -232,11 +236,20 @@ private:
                 return true;
             }
         }
-        const QByteArray data = reply->readAll();
-        if (!data.isEmpty() && m_file->write(data) != data.size()) {
-            m_writeFailed = true;
-            discard();
-            return false;
+        // One reused chunk instead of readAll: large transient buffers would stay in the heap and in RSS.
+        if (m_chunk.size() != kWriteChunk) {
+            m_chunk.resize(kWriteChunk);
+        }
+        while (reply->bytesAvailable() > 0) {
+            const qint64 size = reply->read(m_chunk.data(), m_chunk.size());
+            if (size <= 0) {
+                break;
+            }
+            if (m_file->write(m_chunk.constData(), size) != size) {
+                m_writeFailed = true;
+                discard();
+                return false;
+            }
         }
         return true;
     }
@@ -250,6 +263,7 @@ private:
 
     const Global::Version m_version;
     std::shared_ptr<QSaveFile> m_file;
+    QByteArray m_chunk;
     bool m_writeFailed = false;
 };
 

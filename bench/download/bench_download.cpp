@@ -1,0 +1,177 @@
+// Downloads one large file from the local update service through the downloader and through curl,
+// alternately, and prints the throughput of each and the downloader's peak memory growth.
+//   bench_download [size in MiB, default 256] [rounds, default 3]
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "updater/updatedownloader.h"
+
+namespace {
+
+qint64 residentBytes() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.value(1).toLongLong() * 4096;
+}
+
+// Samples the resident set from a thread of its own, so a busy event loop cannot hide a peak.
+class PeakSampler {
+public:
+    PeakSampler() : m_base(residentBytes()), m_peak(m_base) {
+        m_thread = std::thread([this]() {
+            while (!m_stop.load()) {
+                const qint64 now = residentBytes();
+                qint64 seen = m_peak.load();
+                while (now > seen && !m_peak.compare_exchange_weak(seen, now)) {
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+    }
+    ~PeakSampler() { stop(); }
+    qint64 stop() {
+        if (m_thread.joinable()) {
+            m_stop = true;
+            m_thread.join();
+        }
+        return m_peak.load() - m_base;
+    }
+
+private:
+    const qint64 m_base;
+    std::atomic<qint64> m_peak;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+bool writeFile(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values.at(values.size() / 2);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    const QStringList args = app.arguments();
+    const qint64 mib = args.size() > 1 ? args.at(1).toLongLong() : 256;
+    const int rounds = args.size() > 2 ? args.at(2).toInt() : 3;
+    const qint64 size = mib * 1024 * 1024;
+
+    QTemporaryDir scratch;
+    const QDir root(scratch.path());
+    root.mkpath(QStringLiteral("catalog/files"));
+    root.mkpath(QStringLiteral("catalog/firmware"));
+    {
+        QFile big(root.filePath(QStringLiteral("catalog/files/big.dfu")));
+        if (!big.open(QIODevice::WriteOnly)) {
+            out << "cannot write the test file\n";
+            return 1;
+        }
+        QByteArray block(1024 * 1024, '\0');
+        for (qint64 written = 0; written < size; written += block.size()) {
+            for (int i = 0; i < block.size(); i += 4096) {
+                block[i] = char(written / block.size() + i);
+            }
+            big.write(block);
+        }
+    }
+    writeFile(
+        root.filePath(QStringLiteral("catalog/firmware/Sorrel.json")),
+        R"({"firmwares":[{"fw_version_dongle":"9.0.0","fw_download_url_dongle":"{base}/files/big.dfu"}]})");
+
+    QProcess service;
+    service.setProgram(QStringLiteral(MELDRA_UPDATESERVICE));
+    service.setArguments({QStringLiteral("--folder"), root.filePath(QStringLiteral("catalog"))});
+    service.start();
+    if (!service.waitForReadyRead(10000)) {
+        out << "the update service did not start\n";
+        return 1;
+    }
+    const QString banner = QString::fromUtf8(service.readAllStandardOutput());
+    const QString base = QRegularExpression(QStringLiteral("http://\\S+")).match(banner).captured(0);
+    const QString url = base + QStringLiteral("/files/big.dfu");
+    out << "file " << mib << " MiB from " << url << ", " << rounds << " rounds each\n";
+
+    auto runCurl = [&]() -> double {
+        QElapsedTimer clock;
+        clock.start();
+        QProcess curl;
+        curl.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-o"),
+                                            root.filePath(QStringLiteral("curl.dfu")), url});
+        curl.waitForFinished(-1);
+        const double seconds = clock.nsecsElapsed() / 1e9;
+        const qint64 got = QFileInfo(root.filePath(QStringLiteral("curl.dfu"))).size();
+        QFile::remove(root.filePath(QStringLiteral("curl.dfu")));
+        return got == size ? size / seconds / 1e6 : 0.0;
+    };
+
+    qint64 worst_growth = 0;
+    qint64 last_growth = 0;
+    auto runDownloader = [&]() -> double {
+        Updater::UpdateDownloader downloader(root.filePath(QStringLiteral("download")));
+        downloader.setBaseUrl(base);
+        bool done = false;
+        QObject::connect(&downloader, &Updater::UpdateDownloader::updateRecordStatusChanged, &app,
+                         [&done](Global::Id, Updater::UpdateDownloader::Status status) {
+                             done = status != Updater::UpdateDownloader::Status::Checking &&
+                                    status != Updater::UpdateDownloader::Status::Downloading;
+                         });
+        PeakSampler sampler;
+        QElapsedTimer clock;
+        clock.start();
+        Q_UNUSED(
+            downloader.checkReceiverFirmware(QStringLiteral("Sorrel"), Global::Version(), Global::Version()));
+        while (!done) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        const double seconds = clock.nsecsElapsed() / 1e9;
+        last_growth = sampler.stop();
+        worst_growth = std::max(worst_growth, last_growth);
+        const qint64 got = QFileInfo(root.filePath(QStringLiteral("download/big.dfu"))).size();
+        QFile::remove(root.filePath(QStringLiteral("download/big.dfu")));
+        return got == size ? size / seconds / 1e6 : 0.0;
+    };
+
+    runCurl();  // warms the page cache for both
+    std::vector<double> ours;
+    std::vector<double> theirs;
+    for (int i = 0; i < rounds; ++i) {
+        ours.push_back(runDownloader());
+        theirs.push_back(runCurl());
+        out << "round " << i + 1 << ": downloader " << qRound(ours.back()) << " MB/s, curl "
+            << qRound(theirs.back()) << " MB/s, memory growth "
+            << QString::number(last_growth / 1048576.0, 'f', 1) << " MiB\n";
+        out.flush();
+    }
+    service.terminate();
+    service.waitForFinished();
+
+    const double ratio = median(theirs) > 0 ? median(ours) / median(theirs) : 0.0;
+    out << "median: downloader " << qRound(median(ours)) << " MB/s, curl " << qRound(median(theirs))
+        << " MB/s\n";
+    out << "throughput ratio downloader/curl: " << QString::number(ratio, 'f', 2) << " (aim >= 0.90)\n";
+    out << "peak memory growth of the downloader: " << QString::number(worst_growth / 1048576.0, 'f', 1)
+        << " MiB (aim <= 16)\n";
+    return 0;
+}
