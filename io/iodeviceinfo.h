@@ -37,5 +37,6 @@ using IoDeviceInfoList = QVector<IoDeviceInfo>;
 
 }  // namespace Io
 
+Q_DECLARE_TYPEINFO(Io::IoDeviceInfo, Q_MOVABLE_TYPE);
 Q_DECLARE_METATYPE(Io::IoDeviceInfo)
 Q_DECLARE_METATYPE(Io::IoDeviceInfoList)

@@ -2,9 +2,47 @@
 
 #include <hidapi.h>
 #include <QTimer>
+#include <algorithm>
+#include <cwchar>
 #include <utility>
 
 namespace Io {
+
+namespace {
+
+// A device has one or two interfaces: walking them is cheaper than hashing the id, which the scan and the
+// filters of every poll would otherwise do hundreds of times.
+bool hasInterface(const IoDeviceInfo& entry, const DeviceId& id) {
+    for (auto it = entry.paths().cbegin(); it != entry.paths().cend(); ++it) {
+        if (it.key() == id) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Serial numbers are short and nearly always within the Basic Multilingual Plane, where each wide character
+// is one QChar; that path skips the general UTF-32 decoder, which is most of a scan's own cost. Anything
+// else goes through Qt's conversion.
+QString fromWide(const wchar_t* text) {
+    if (text == nullptr) {
+        return {};
+    }
+    const std::size_t length = std::wcslen(text);
+    if (sizeof(wchar_t) == sizeof(QChar) || std::any_of(text, text + length, [](wchar_t c) {
+            return quint32(c) > 0xffff || (c >= 0xd800 && c < 0xe000);
+        })) {
+        return QString::fromWCharArray(text, int(length));
+    }
+    QString out(int(length), Qt::Uninitialized);
+    QChar* data = out.data();
+    for (std::size_t i = 0; i < length; ++i) {
+        data[i] = QChar(char16_t(text[i]));
+    }
+    return out;
+}
+
+}  // namespace
 
 IoDeviceScanner::IoDeviceScanner(IIoContext::Shared context, QObject* parent)
     : QObject(parent), m_context(std::move(context)), m_timer(std::make_unique<QTimer>()) {
@@ -20,13 +58,17 @@ IoDeviceInfoList IoDeviceScanner::scan() {
     }
     const auto lock = m_context->lock();
     hid_device_info* const devices = hid_enumerate(0, 0);
+    int interfaces = 0;
+    for (const hid_device_info* device = devices; device != nullptr; device = device->next) {
+        ++interfaces;
+    }
+    list.reserve(interfaces);
     for (const hid_device_info* device = devices; device != nullptr; device = device->next) {
         const QByteArray path(device->path);
         if (path.isEmpty()) {
             continue;
         }
-        const QString serial_number =
-            device->serial_number != nullptr ? QString::fromWCharArray(device->serial_number) : QString();
+        const QString serial_number = fromWide(device->serial_number);
         const DeviceId id(device->vendor_id, device->product_id, device->usage_page, device->usage);
 
         // The first record of the same device that lacks this interface takes it; a repeated interface means
@@ -34,7 +76,7 @@ IoDeviceInfoList IoDeviceScanner::scan() {
         bool matched = false;
         for (IoDeviceInfo& entry : list) {
             if (entry.matches(device->vendor_id, device->product_id, serial_number) &&
-                !entry.paths().contains(id)) {
+                !hasInterface(entry, id)) {
                 entry.addPath(id, path);
                 matched = true;
                 break;
@@ -66,8 +108,8 @@ IoDeviceInfoList IoDeviceScanner::filter(const IoDeviceInfoList& list, const Pre
 
 IoDeviceInfoList IoDeviceScanner::filterByIds(const IoDeviceInfoList& list, const QVector<DeviceId>& ids) {
     return filter(list, [&ids](const IoDeviceInfo& entry) {
-        for (const DeviceId& id : ids) {
-            if (!entry.path(id).isEmpty()) {
+        for (auto it = entry.paths().cbegin(); it != entry.paths().cend(); ++it) {
+            if (!it.value().isEmpty() && ids.contains(it.key())) {
                 return true;
             }
         }

@@ -122,6 +122,14 @@ private slots:
                      foreign(0x1234, 0x9abc, 0x1, 0x2, "M1")}
             << QStringList{"1234.5678:KB1:1234.5678.1.6", "46d.a90:R-1:46d.a90.ffa0.1,46d.a90.ffa1.1",
                            "1234.9abc:M1:1234.9abc.1.2"};
+        QTest::newRow("serial beyond ASCII")
+            << Specs{foreign(0x46d, 0xa90, 0xffa0, 1, QString::fromUtf8("S\xc3\xa9-\xe2\x82\xac")),
+                     foreign(0x46d, 0xa90, 0xffa1, 1, QString::fromUtf8("S\xc3\xa9-\xe2\x82\xac"))}
+            << QStringList{QString::fromUtf8("46d.a90:S\xc3\xa9-\xe2\x82\xac:46d.a90.ffa0.1,46d.a90.ffa1.1")};
+        QTest::newRow("serial beyond the basic plane")
+            << Specs{foreign(0x46d, 0xa90, 0xffa0, 1, QString::fromUtf8("R\xf0\x9f\x98\x80")),
+                     foreign(0x46d, 0xa90, 0xffa1, 1, QString::fromUtf8("R\xf0\x9f\x98\x80"))}
+            << QStringList{QString::fromUtf8("46d.a90:R\xf0\x9f\x98\x80:46d.a90.ffa0.1,46d.a90.ffa1.1")};
         QTest::newRow("serial numbers differ only in case")
             << Specs{foreign(0x46d, 0xa90, 0xffa0, 1, "r-1"), foreign(0x46d, 0xa90, 0xffa1, 1, "R-1")}
             << QStringList{"46d.a90:r-1:46d.a90.ffa0.1", "46d.a90:R-1:46d.a90.ffa1.1"};
@@ -196,6 +204,22 @@ private slots:
         IoDeviceScanner scanner(m_context);
         const auto held = m_context->lock();
         QCOMPARE(scanner.scan().size(), 1);
+    }
+
+    // Ids key every device's paths, so their hash must stay the string hash of the text form.
+    void idHashIsTheTextHash_data() {
+        QTest::addColumn<DeviceId>("id");
+        QTest::newRow("receiver") << kReceiverA0;
+        QTest::newRow("usage zero") << DeviceId(0x46d, 0xa92, 0, 0);
+        QTest::newRow("all digits") << DeviceId(0xffff, 0x1000, 0x0f0f, 0x10);
+        QTest::newRow("vendor zero") << DeviceId(0, 0xa90, 0xffa0, 1);
+        QTest::newRow("default") << DeviceId();
+    }
+    void idHashIsTheTextHash() {
+        QFETCH(DeviceId, id);
+        for (const uint seed : {0u, 1u, 0x9e3779b9u}) {
+            QCOMPARE(qHash(id, seed), qHash(id.toString(), seed));
+        }
     }
 
     void filterByIds_data() {
