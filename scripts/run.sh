@@ -23,13 +23,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The local update service offers receiver firmware 1.46 for the simulated receiver (1.45).
-"$build/tools/updateservice/updateservice" --demo --root "$work/service" --port 0 --url-file "$work/url" \
+# The local update service offers receiver firmware 1.46 (the image the build makes for the receiver)
+# to the simulated receiver, which runs 1.45.
+image="$build/resources/firmware/46d.a92.ff00.1/Sorrel_Dongle_T1.46.0.dfu"
+"$build/tools/updateservice/updateservice" --demo --folder "$work/service" --port 0 --image "$image" \
     >"$work/service.log" 2>&1 &
 service_pid=$!
-for _ in $(seq 50); do [ -s "$work/url" ] && break; sleep 0.1; done
+for _ in $(seq 100); do grep -q '^MELDRA_UPDATE_URL=' "$work/service.log" && break; sleep 0.1; done
 export MELDRA_UPDATE_URL
-MELDRA_UPDATE_URL=$(cat "$work/url")
+MELDRA_UPDATE_URL=$(sed -n 's/^MELDRA_UPDATE_URL=//p' "$work/service.log")
+[ -n "$MELDRA_UPDATE_URL" ] || { cat "$work/service.log"; exit 1; }
 
 export HIDSIM_CONTROL="${HIDSIM_CONTROL:-$work/hidsim.sock}"
 echo "Update service: $MELDRA_UPDATE_URL"
