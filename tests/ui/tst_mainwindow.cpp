@@ -130,6 +130,8 @@ private slots:
 
     void cleanup() {
         QTRY_VERIFY_WITH_TIMEOUT(!mediator()->isRunning(), 20000);
+        // The final status reaches QML queued; let it land on this window, not on the next test's.
+        QTest::qWait(50);
         m_engine.reset();
         m_window = nullptr;
         HidSim::reset();
@@ -258,6 +260,10 @@ private slots:
         const QString path = folder + QStringLiteral("/receiver 1.46.dfu");
         QVERIFY(QFile::copy(kCarriedReceiverImage, path));
 
+        // Long enough in update mode to try closing the window meanwhile.
+        HidSim::Timings bus = HidSim::timings();
+        bus.reenumerateMs = 600;
+        HidSim::setTimings(bus);
         const int id = plug(DeviceType::SorrelReceiver, QStringLiteral("R-1"), QStringLiteral("1.45.0"));
         startWindow();
         openReceiverPage();
