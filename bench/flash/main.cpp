@@ -27,6 +27,7 @@ int main(int argc, char* argv[]) {
     staged.flush();
 
     HidSim::reset();
+    HidSim::setTrafficLimit(100000);
     const HidSim::Timings timings = HidSim::timings();
     HidSim::DeviceSpec spec;
     spec.type = HidSim::DeviceType::SorrelReceiver;
@@ -69,7 +70,8 @@ int main(int argc, char* argv[]) {
     out << "image bytes:                 " << bytes.size() << "\n"
         << "link:                        " << perSecond << " reports/s, " << HidDfu::Protocol::kReportSize
         << "-byte reports, " << HidDfu::Protocol::kPayloadPerReport << " payload bytes each\n"
-        << "reports written:             " << reports << " (traffic log keeps the newest only)\n"
+        << "reports written:             " << reports << ", " << double(reports) / (floorPayload * perSecond)
+        << " of the payload floor's reports\n"
         << "flash time:                  " << seconds << " s (upgrade to verified 100 %)\n"
         << "floor, payload per report:   " << floorPayload << " s\n"
         << "floor, whole report:         " << floorRaw << " s\n"
