@@ -50,7 +50,6 @@ ArcaButton {
             visible: tile.enabled && tile.notification
             text: qsTr("Update available")
             font.family: Theme.fontFamilyTitle
-            font.pixelSize: Theme.fontSizeSmall
             color: tile.hovered ? Theme.fontColorHovered : Theme.fontColorEnabled
         }
     }
