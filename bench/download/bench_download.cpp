@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     QTextStream out(stdout);
     const QStringList args = app.arguments();
     const qint64 mib = args.size() > 1 ? args.at(1).toLongLong() : 256;
-    const int rounds = args.size() > 2 ? args.at(2).toInt() : 3;
+    const int rounds = std::max(1, args.size() > 2 ? args.at(2).toInt() : 3);
     const qint64 size = mib * 1024 * 1024;
 
     QTemporaryDir scratch;
@@ -167,6 +167,12 @@ int main(int argc, char** argv) {
     service.terminate();
     service.waitForFinished();
 
+    // The machine is shared: the median shows the typical run, the best of each the unloaded ceiling.
+    const double best_ours = *std::max_element(ours.begin(), ours.end());
+    const double best_theirs = *std::max_element(theirs.begin(), theirs.end());
+    out << "best: downloader " << qRound(best_ours) << " MB/s, curl " << qRound(best_theirs)
+        << " MB/s, ratio " << QString::number(best_theirs > 0 ? best_ours / best_theirs : 0.0, 'f', 2)
+        << '\n';
     const double ratio = median(theirs) > 0 ? median(ours) / median(theirs) : 0.0;
     out << "median: downloader " << qRound(median(ours)) << " MB/s, curl " << qRound(median(theirs))
         << " MB/s\n";
