@@ -25,7 +25,7 @@ void RepairWorker::operator()() const {
         mediator.storeStatus(Status::DeviceError);
         return;
     }
-    mediator.storeStatus(Status::Repairing);
+    (void)mediator.storeStatusUnlessCanceled(Status::Repairing);
     emit mediator.repairStatusChanged(Status::Repairing, m_type);
 
     for (;;) {

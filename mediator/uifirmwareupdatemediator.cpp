@@ -363,6 +363,15 @@ UIFirmwareUpdateMediator::Status UIFirmwareUpdateMediator::storeStatus(Status st
     return m_status.exchange(status);
 }
 
+bool UIFirmwareUpdateMediator::storeStatusUnlessCanceled(Status status) {
+    Status current = m_status.load();
+    while (current != Status::Canceled) {
+        if (m_status.compare_exchange_weak(current, status))
+            return true;
+    }
+    return false;
+}
+
 UIFirmwareUpdateMediator::Status UIFirmwareUpdateMediator::loadStatus() const {
     return m_status.load();
 }

@@ -128,6 +128,9 @@ private:
 
     [[nodiscard]] DFU::IUpdater* createUpdater() const;
     Status storeStatus(Status status);
+    // For the intermediate statuses: a cancel that came first must not be wiped out, or the worker would
+    // never see it.
+    bool storeStatusUnlessCanceled(Status status);
     [[nodiscard]] Status loadStatus() const;
     void signalStatus(Operation operation, Status status, DeviceType type);
 

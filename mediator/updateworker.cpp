@@ -65,7 +65,7 @@ void UpdateWorker::run() const {
         return;
     }
 
-    mediator.storeStatus(Status::Updating);
+    (void)mediator.storeStatusUnlessCanceled(Status::Updating);
     emit mediator.updateStatusChanged(Status::Updating, m_type);
 
     quint8 last = 0;

@@ -1,0 +1,172 @@
+#include "firmwareharness.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include "sim/dfufaults.h"
+
+SignalRecorder::SignalRecorder(Mediator& mediator) {
+    connect(&mediator, &Mediator::updateProgressChanged, this,
+            [this](int percents, DeviceType type) { record(Kind::Progress, percents, type); });
+    connect(&mediator, &Mediator::updateStatusChanged, this,
+            [this](Status status, DeviceType type) { record(Kind::Update, static_cast<int>(status), type); });
+    connect(&mediator, &Mediator::repairStatusChanged, this,
+            [this](Status status, DeviceType type) { record(Kind::Repair, static_cast<int>(status), type); });
+}
+
+void SignalRecorder::record(Kind kind, int value, DeviceType type) {
+    m_events.append({kind, value, type});
+    if (kind != Kind::Progress)
+        emit statusSeen(static_cast<Status>(value));
+}
+
+QVector<Status> SignalRecorder::statuses() const {
+    QVector<Status> result;
+    for (const Event& event : m_events) {
+        if (event.kind != Kind::Progress)
+            result.append(static_cast<Status>(event.value));
+    }
+    return result;
+}
+
+QVector<int> SignalRecorder::progress() const {
+    QVector<int> result;
+    for (const Event& event : m_events) {
+        if (event.kind == Kind::Progress)
+            result.append(event.value);
+    }
+    return result;
+}
+
+bool SignalRecorder::isFinal(Status status) {
+    switch (status) {
+        case Status::Finished:
+        case Status::Canceled:
+        case Status::Timeout:
+        case Status::Failed:
+        case Status::DeviceError:
+        case Status::FileError:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool SignalRecorder::ended() const {
+    const QVector<Status> all = statuses();
+    return !all.isEmpty() && isFinal(all.last());
+}
+
+Status SignalRecorder::finalStatus() const {
+    const QVector<Status> all = statuses();
+    return ended() ? all.last() : Status::None;
+}
+
+QString SignalRecorder::orderProblem() const {
+    if (m_events.isEmpty())
+        return QStringLiteral("no signals");
+    const Event& first = m_events.first();
+    if (first.kind == Kind::Progress || static_cast<Status>(first.value) != Status::Started)
+        return QStringLiteral("first signal is not Started");
+    const Event& last = m_events.last();
+    if (last.kind == Kind::Progress || !isFinal(static_cast<Status>(last.value)))
+        return QStringLiteral("last signal is not a final status");
+    int started = 0;
+    int finals = 0;
+    for (const Event& event : m_events) {
+        if (event.kind == Kind::Progress)
+            continue;
+        if (event.kind != first.kind)
+            return QStringLiteral("update and repair signals mixed");
+        started += static_cast<Status>(event.value) == Status::Started ? 1 : 0;
+        finals += isFinal(static_cast<Status>(event.value)) ? 1 : 0;
+    }
+    if (started != 1 || finals != 1)
+        return QStringLiteral("Started %1 times, %2 final statuses").arg(started).arg(finals);
+    return {};
+}
+
+const QByteArray FirmwareHarness::kHeadsetEnterUpdate = QByteArray::fromHex("00ce020200");
+const QByteArray FirmwareHarness::kReceiverEnterUpdate = QByteArray::fromHex("020200");
+const QByteArray FirmwareHarness::kPostUpdate = QByteArray::fromHex("00ce022d00");
+const QByteArray FirmwareHarness::kRepairEnd = QByteArray::fromHex("03ce022200");
+const QByteArray FirmwareHarness::kRepairPoll = QByteArray::fromHex("028000");
+
+FirmwareHarness::FirmwareHarness() {
+    HidSim::reset();
+    HidSim::clearDfuFaults();
+    HidSim::setTimings(fastBusTimings());
+    // A receiver image is some twenty thousand reports; the commands before it must stay in the log.
+    HidSim::setTrafficLimit(200000);
+    m_context = std::make_shared<Io::IoContext>();
+    m_scanner = std::make_shared<Io::IoDeviceScanner>(m_context);
+    recreate();
+}
+
+FirmwareHarness::~FirmwareHarness() {
+    destroyMediator();
+    HidSim::clearDfuFaults();
+    HidSim::reset();
+}
+
+void FirmwareHarness::recreate() {
+    destroyMediator();
+    m_mediator = std::make_unique<Mediator>(m_context, m_scanner);
+    m_mediator->setTimings(fastTimings());
+    m_recorder = std::make_unique<SignalRecorder>(*m_mediator);
+}
+
+void FirmwareHarness::destroyMediator() {
+    m_mediator.reset();
+}
+
+Mediator::Timings FirmwareHarness::fastTimings() {
+    Mediator::Timings timings;
+    timings.deviceWaitMs = 3000;
+    timings.driverPauseMs = 20;
+    timings.scanPollMs = 10;
+    timings.progressPollMs = 10;
+    timings.repairPollMs = 10;
+    return timings;
+}
+
+HidSim::Timings FirmwareHarness::fastBusTimings() {
+    HidSim::Timings timings;
+    timings.leaveMs = 0;
+    timings.reenumerateMs = 50;
+    timings.resetMs = 50;
+    timings.replyDelayMs = 0;
+    timings.updateReportIntervalUs = 0;
+    return timings;
+}
+
+int FirmwareHarness::plug(DeviceType type, HidSim::Mode mode, const QString& serial,
+                          const QString& firmware) {
+    HidSim::DeviceSpec spec;
+    spec.type = static_cast<HidSim::DeviceType>(type);
+    spec.mode = mode;
+    spec.serial = serial;
+    spec.firmware = firmware;
+    spec.revision = 3;
+    return HidSim::plug(spec);
+}
+
+int FirmwareHarness::writes(quint16 usage_page, const QString& serial, const QByteArray& prefix) {
+    HidSim::TrafficFilter filter;
+    filter.usagePage = usage_page;
+    filter.serial = serial;
+    filter.prefix = prefix;
+    filter.kind = static_cast<int>(HidSim::TrafficKind::Write);
+    int total = HidSim::count(filter);
+    filter.kind = static_cast<int>(HidSim::TrafficKind::SendFeature);
+    total += HidSim::count(filter);
+    return total;
+}
+
+bool FirmwareHarness::waitForEnd(int timeout_ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!m_recorder->ended() && clock.elapsed() < timeout_ms)
+        QTest::qWait(5);
+    return m_recorder->ended();
+}

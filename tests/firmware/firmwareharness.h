@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <memory>
+
+#include "io/iocontext.h"
+#include "io/iodevicescanner.h"
+#include "mediator/uifirmwareupdatemediator.h"
+#include "sim/hidsim.h"
+
+using Mediator = UIMediator::UIFirmwareUpdateMediator;
+using Status = Mediator::Status;
+using DeviceType = Mediator::DeviceType;
+
+// The mediator's signals as QML receives them: on the GUI thread, queued from the worker, in order.
+class SignalRecorder : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Kind { Progress, Update, Repair };
+    struct Event {
+        Kind kind;
+        int value;  // a percentage or a Status
+        DeviceType type;
+    };
+
+    explicit SignalRecorder(Mediator& mediator);
+
+    [[nodiscard]] const QVector<Event>& events() const { return m_events; }
+    [[nodiscard]] QVector<Status> statuses() const;
+    [[nodiscard]] QVector<int> progress() const;
+    // A final status has been signalled.
+    [[nodiscard]] bool ended() const;
+    [[nodiscard]] Status finalStatus() const;
+    // Started exactly once and first, one final status and that last; intermediate ones in between.
+    [[nodiscard]] QString orderProblem() const;
+    void clear() { m_events.clear(); }
+
+    static bool isFinal(Status status);
+
+signals:
+    void statusSeen(Status status);
+
+private:
+    void record(Kind kind, int value, DeviceType type);
+
+    QVector<Event> m_events;
+};
+
+// A mediator on the simulated bus with short waits, and the bus's traffic as the device saw it.
+class FirmwareHarness {
+public:
+    FirmwareHarness();
+    ~FirmwareHarness();
+
+    Mediator& mediator() { return *m_mediator; }
+    SignalRecorder& recorder() { return *m_recorder; }
+    // Rebuilds the mediator, e.g. after destroying it in a test.
+    void recreate();
+    void destroyMediator();
+
+    static Mediator::Timings fastTimings();
+    static HidSim::Timings fastBusTimings();
+
+    static int plug(DeviceType type, HidSim::Mode mode, const QString& serial,
+                    const QString& firmware = QStringLiteral("1.40.0"));
+
+    // Writes (output and feature reports) that reached interfaces with this usage page.
+    static int writes(quint16 usage_page, const QString& serial = QString(), const QByteArray& prefix = {});
+
+    // Waits for the final status; false when none came in time.
+    bool waitForEnd(int timeout_ms = 20000);
+
+    static const QByteArray kHeadsetEnterUpdate;
+    static const QByteArray kReceiverEnterUpdate;
+    static const QByteArray kPostUpdate;
+    static const QByteArray kRepairEnd;
+    static const QByteArray kRepairPoll;
+
+private:
+    std::shared_ptr<Io::IoContext> m_context;
+    std::shared_ptr<Io::IoDeviceScanner> m_scanner;
+    std::unique_ptr<Mediator> m_mediator;
+    std::unique_ptr<SignalRecorder> m_recorder;
+};

@@ -1,0 +1,708 @@
+#include <sys/resource.h>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <functional>
+#include <vector>
+
+#include "dfu/updater.h"
+#include "firmwareharness.h"
+#include "hiddfu/dfusuffix.h"
+#include "sim/dfufaults.h"
+
+namespace {
+
+const QString kCarriedReceiver = QStringLiteral(":/firmware/46d.a92.ff00.1/Sorrel_Dongle_T1.46.0.dfu");
+const QString kCarriedHeadset = QStringLiteral(":/firmware/46d.a93.ff00.1/Sorrel_Headset_T1.46.0.dfu");
+constexpr quint16 kUpdatePage = 0xff00;
+
+// What the test does while the flow runs.
+enum class Action {
+    None,
+    UnplugInUpdateMode,  // once the worker has seen the device in update mode, before the engine connects
+    SecondDeviceInUpdateMode,  // likewise, another device of the type joins in update mode
+    CancelInDriverStep,
+    CancelOnStarted,  // while the worker waits for a device that never shows up
+    CancelOnUpdating,
+    CancelOnRebooting,
+    UnplugOnStarted,
+    UnplugOnUpdating,
+    UnplugOnRebooting,
+};
+
+enum class Image { Default, Carried, Missing, Corrupted, Foreign, Plus };
+
+struct Expect {
+    Status final;
+    int enterUpdate;  // enter-update reports written to the normal-mode interface
+    bool imageBytes;  // any report reached the update-mode interface
+    int postUpdate;   // post-update reports, to any device
+    bool rebooting;
+    QString firmware;  // firmware the device reports at the end; empty: not looked at
+};
+
+// An image for the update-mode identity of a type, with a valid suffix.
+QByteArray makeImage(quint16 product_id, int payload_size, quint8 fill) {
+    std::vector<std::uint8_t> bytes(static_cast<size_t>(payload_size), fill);
+    HidDfu::DfuSuffix suffix;
+    suffix.vendorId = 0x046d;
+    suffix.productId = product_id;
+    suffix.bcdDevice = 0x0150;
+    suffix.appendTo(bytes);
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()));
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Progress values as the test wants the engine to report them, while the transfer itself is real: the
+// script's 100 is given only once the device has the whole image, so the restart that follows is genuine.
+class ScriptedProgressUpdater : public DFU::IUpdater {
+public:
+    explicit ScriptedProgressUpdater(QVector<int> script) : m_script(std::move(script)) {}
+
+    bool connect(quint16 v, quint16 p, quint16 page, quint16 usage) override {
+        return m_real.connect(v, p, page, usage);
+    }
+    bool connect(const Io::DeviceId& id) override { return m_real.connect(id); }
+    bool upgrade(const QString& path) override { return m_real.upgrade(path); }
+    bool backup(const QString& path) override { return m_real.backup(path); }
+    bool resetDevice() override { return m_real.resetDevice(); }
+    bool disconnect() override { return m_real.disconnect(); }
+    bool getProgress(quint8& percent) override {
+        if (m_next >= m_script.size())
+            return m_real.getProgress(percent);
+        const int value = m_script.at(m_next++);
+        if (value >= 100) {
+            quint8 real = 0;
+            for (int i = 0; i < 4000 && m_real.getProgress(real) && real < 100; ++i)
+                QThread::msleep(5);
+            if (real < 100)
+                return false;
+        }
+        percent = static_cast<quint8>(value);
+        return true;
+    }
+
+private:
+    DFU::Updater m_real;
+    QVector<int> m_script;
+    int m_next = 0;
+};
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Action)
+Q_DECLARE_METATYPE(Image)
+Q_DECLARE_METATYPE(Expect)
+Q_DECLARE_METATYPE(HidSim::Faults)
+Q_DECLARE_METATYPE(HidSim::DfuFaults)
+Q_DECLARE_METATYPE(HidSim::Mode)
+
+class TestFirmwareUpdate : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void updateMatrix_data();
+    void updateMatrix();
+    void repairMatrix_data();
+    void repairMatrix();
+
+    void progressIsSignalledOnChange();
+    void workerStatusIsNeverOverwrittenByStarted();
+    void shortCopyEndsWithFileError();
+    void refusalsStartNothing_data();
+    void refusalsStartNothing();
+    void oneWorkerAtATime();
+    void queriesDuringAnUpdate();
+    void destroyingCancelsTheWorker();
+    void secondUpdateAfterTheFirst();
+
+private:
+    QTemporaryDir m_images;
+};
+
+void TestFirmwareUpdate::initTestCase() {
+    qRegisterMetaType<Status>("Status");
+    qRegisterMetaType<DeviceType>("DeviceType");
+    QVERIFY(m_images.isValid());
+    QByteArray corrupted = readAll(kCarriedReceiver);
+    QVERIFY(!corrupted.isEmpty());
+    corrupted[1000] = static_cast<char>(corrupted.at(1000) ^ 0x5a);
+    QVERIFY(writeAll(m_images.filePath(QStringLiteral("Corrupted_T1.47.0.dfu")), corrupted));
+    QVERIFY(writeAll(m_images.filePath(QStringLiteral("Plus_Receiver_T1.50.0.dfu")),
+                     makeImage(0x0aa9, 300000, 0xa5)));
+}
+
+void TestFirmwareUpdate::updateMatrix_data() {
+    QTest::addColumn<DeviceType>("type");
+    QTest::addColumn<HidSim::Mode>("mode");
+    QTest::addColumn<Image>("image");
+    QTest::addColumn<HidSim::Faults>("faults");
+    QTest::addColumn<HidSim::DfuFaults>("dfuFaults");
+    QTest::addColumn<int>("reportIntervalUs");
+    QTest::addColumn<int>("resetMs");
+    QTest::addColumn<int>("deviceWaitMs");
+    QTest::addColumn<int>("driverPauseMs");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<Expect>("expect");
+
+    const auto N = HidSim::Mode::Normal;
+    const auto U = HidSim::Mode::Update;
+    const HidSim::Faults none;
+    HidSim::Faults write_fails;
+    write_fails.writeFails = true;
+    const HidSim::DfuFaults clean;
+    const auto dfu = [](auto change) {
+        HidSim::DfuFaults faults;
+        change(faults);
+        return faults;
+    };
+    const QString flashed = QStringLiteral("1.46");
+    const QString old = QStringLiteral("1.40");
+
+    // clang-format off
+    QTest::newRow("receiver from normal mode")
+        << DeviceType::SorrelReceiver << N << Image::Default << none << clean << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::Finished, 1, true, 0, true, flashed};
+    QTest::newRow("headset from normal mode")
+        << DeviceType::SorrelHeadset << N << Image::Default << none << clean << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::Finished, 1, true, 1, true, flashed};
+    QTest::newRow("receiver from update mode")
+        << DeviceType::SorrelReceiver << U << Image::Default << none << clean << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::Finished, 0, true, 0, true, flashed};
+    QTest::newRow("headset from update mode")
+        << DeviceType::SorrelHeadset << U << Image::Default << none << clean << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::Finished, 0, true, 1, true, flashed};
+    QTest::newRow("plus receiver with a given image")
+        << DeviceType::SorrelPlusReceiver << N << Image::Plus << none << clean << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::Finished, 1, true, 0, true, QStringLiteral("1.50")};
+    QTest::newRow("plus receiver without an image")
+        << DeviceType::SorrelPlusReceiver << N << Image::Default << none << clean << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::FileError, 1, false, 0, false, old};
+    QTest::newRow("missing image file")
+        << DeviceType::SorrelReceiver << N << Image::Missing << none << clean << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::FileError, 1, false, 0, false, QString()};
+    QTest::newRow("corrupted image refused")
+        << DeviceType::SorrelReceiver << U << Image::Corrupted << none << clean << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::Failed, 0, false, 0, false, old};
+    QTest::newRow("foreign image refused")
+        << DeviceType::SorrelHeadset << U << Image::Carried << none << clean << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::Failed, 0, false, 0, false, old};
+    QTest::newRow("receiver ignores enter-update")
+        << DeviceType::SorrelReceiver << N << Image::Default << write_fails << clean << 0 << 50 << 400 << 20 << Action::None
+        << Expect{Status::Timeout, 1, false, 0, false, old};
+    QTest::newRow("leaves before update mode")
+        << DeviceType::SorrelReceiver << N << Image::Default << none << clean << 0 << 50 << 400 << 20 << Action::UnplugOnStarted
+        << Expect{Status::Timeout, 1, false, 0, false, QString()};
+    QTest::newRow("leaves in the driver step")
+        << DeviceType::SorrelReceiver << U << Image::Default << none << clean << 0 << 50 << 3000 << 800 << Action::UnplugInUpdateMode
+        << Expect{Status::Failed, 0, false, 0, false, QString()};
+    QTest::newRow("second device, engine connect fails")
+        << DeviceType::SorrelHeadset << U << Image::Default << none << clean << 0 << 50 << 3000 << 800 << Action::SecondDeviceInUpdateMode
+        << Expect{Status::Failed, 0, false, 0, false, old};
+    QTest::newRow("write error during transfer")
+        << DeviceType::SorrelReceiver << U << Image::Default << none << dfu([](auto& f) { f.errorAtPercent = 40; }) << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::Failed, 0, true, 0, false, old};
+    QTest::newRow("device lost during transfer")
+        << DeviceType::SorrelHeadset << U << Image::Default << none << dfu([](auto& f) { f.lostAtPercent = 30; }) << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::Failed, 0, true, 0, false, QString()};
+    QTest::newRow("unplugged during transfer")
+        << DeviceType::SorrelReceiver << U << Image::Default << none << clean << 100 << 50 << 3000 << 20 << Action::UnplugOnUpdating
+        << Expect{Status::Failed, 0, true, 0, false, QString()};
+    QTest::newRow("stored image fails verification")
+        << DeviceType::SorrelReceiver << U << Image::Default << none << dfu([](auto& f) { f.corruptStorage = true; }) << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::Failed, 0, true, 0, false, old};
+    QTest::newRow("restart refused")
+        << DeviceType::SorrelHeadset << U << Image::Default << none << dfu([](auto& f) { f.refuseReset = true; }) << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::Failed, 0, true, 0, false, QString()};
+    QTest::newRow("no return after restart")
+        << DeviceType::SorrelHeadset << N << Image::Default << none << dfu([](auto& f) { f.noReturnAfterReset = true; }) << 0 << 50 << 500 << 20 << Action::None
+        << Expect{Status::Timeout, 1, true, 0, true, QString()};
+    QTest::newRow("returns under another serial")
+        << DeviceType::SorrelHeadset << N << Image::Default << none << dfu([](auto& f) { f.returnSerial = QStringLiteral("H-OTHER"); }) << 0 << 50 << 500 << 20 << Action::None
+        << Expect{Status::Timeout, 1, true, 0, true, flashed};
+    QTest::newRow("returns too late")
+        << DeviceType::SorrelReceiver << U << Image::Default << none << clean << 0 << 1500 << 400 << 20 << Action::None
+        << Expect{Status::Timeout, 0, true, 0, true, QString()};
+    QTest::newRow("unplugged while restarting")
+        << DeviceType::SorrelHeadset << U << Image::Default << none << clean << 0 << 300 << 600 << 20 << Action::UnplugOnRebooting
+        << Expect{Status::Timeout, 0, true, 0, true, QString()};
+    QTest::newRow("cancel in the driver step")
+        << DeviceType::SorrelReceiver << U << Image::Default << none << clean << 0 << 50 << 3000 << 800 << Action::CancelInDriverStep
+        << Expect{Status::Canceled, 0, false, 0, false, old};
+    QTest::newRow("cancel during transfer")
+        << DeviceType::SorrelReceiver << U << Image::Default << none << clean << 100 << 50 << 3000 << 20 << Action::CancelOnUpdating
+        << Expect{Status::Canceled, 0, true, 0, false, old};
+    QTest::newRow("cancel while waiting for the device")
+        << DeviceType::SorrelReceiver << N << Image::Default << write_fails << clean << 0 << 50 << 400 << 20 << Action::CancelOnStarted
+        << Expect{Status::Timeout, 1, false, 0, false, old};
+    QTest::newRow("cancel after the restart")
+        << DeviceType::SorrelHeadset << U << Image::Default << none << clean << 0 << 300 << 3000 << 20 << Action::CancelOnRebooting
+        << Expect{Status::Finished, 0, true, 1, true, flashed};
+    // clang-format on
+}
+
+void TestFirmwareUpdate::updateMatrix() {
+    QFETCH(DeviceType, type);
+    QFETCH(HidSim::Mode, mode);
+    QFETCH(Image, image);
+    QFETCH(HidSim::Faults, faults);
+    QFETCH(HidSim::DfuFaults, dfuFaults);
+    QFETCH(int, reportIntervalUs);
+    QFETCH(int, resetMs);
+    QFETCH(int, deviceWaitMs);
+    QFETCH(int, driverPauseMs);
+    QFETCH(Action, action);
+    QFETCH(Expect, expect);
+
+    FirmwareHarness harness;
+    HidSim::Timings bus = FirmwareHarness::fastBusTimings();
+    bus.updateReportIntervalUs = reportIntervalUs;
+    bus.resetMs = resetMs;
+    HidSim::setTimings(bus);
+    Mediator::Timings timings = FirmwareHarness::fastTimings();
+    timings.deviceWaitMs = deviceWaitMs;
+    timings.driverPauseMs = driverPauseMs;
+    harness.mediator().setTimings(timings);
+
+    const QString serial = QStringLiteral("DEV-1");
+    const int device = FirmwareHarness::plug(type, mode, serial);
+    QVERIFY(device > 0);
+    // A device of another kind on the bus must not be touched.
+    const bool headset = type == DeviceType::SorrelHeadset || type == DeviceType::SorrelPlusHeadset;
+    const int bystander =
+        FirmwareHarness::plug(headset ? DeviceType::SorrelReceiver : DeviceType::SorrelHeadset,
+                              HidSim::Mode::Normal, QStringLiteral("OTHER-1"));
+    QVERIFY(HidSim::setFaults(device, faults));
+    HidSim::setDfuFaults(device, dfuFaults);
+
+    QString path;
+    switch (image) {
+        case Image::Default:
+            break;
+        case Image::Carried:
+            path = kCarriedReceiver;
+            break;
+        case Image::Missing:
+            path = m_images.filePath(QStringLiteral("Missing_T1.50.0.dfu"));
+            break;
+        case Image::Corrupted:
+            path = m_images.filePath(QStringLiteral("Corrupted_T1.47.0.dfu"));
+            break;
+        case Image::Foreign:
+            path = kCarriedHeadset;
+            break;
+        case Image::Plus:
+            path = m_images.filePath(QStringLiteral("Plus_Receiver_T1.50.0.dfu"));
+            break;
+    }
+
+    Mediator& mediator = harness.mediator();
+    bool acted = false;
+    const auto waitUntilSeenInUpdateMode = [&] {
+        // The worker polls every 10 ms; 200 ms later it is inside the driver pause.
+        QTRY_VERIFY(HidSim::device(device).present && HidSim::device(device).mode == HidSim::Mode::Update);
+        QTest::qWait(200);
+    };
+    QObject::connect(
+        &harness.recorder(), &SignalRecorder::statusSeen, &harness.recorder(), [&](Status status) {
+            if (acted)
+                return;
+            switch (action) {
+                case Action::CancelOnStarted:
+                    if (status == Status::Started)
+                        acted = mediator.cancel();
+                    break;
+                case Action::CancelOnUpdating:
+                    if (status == Status::Updating)
+                        acted = mediator.cancel();
+                    break;
+                case Action::CancelOnRebooting:
+                    if (status == Status::Rebooting)
+                        acted = mediator.cancel();
+                    break;
+                case Action::UnplugOnStarted:
+                    if (status == Status::Started)
+                        acted = HidSim::unplug(device);
+                    break;
+                case Action::UnplugOnUpdating:
+                    if (status == Status::Updating) {
+                        // Pulled once part of the image is across.
+                        QElapsedTimer clock;
+                        clock.start();
+                        while (FirmwareHarness::writes(kUpdatePage, serial) < 500 && clock.elapsed() < 5000)
+                            QThread::msleep(2);
+                        acted = HidSim::unplug(device);
+                    }
+                    break;
+                case Action::UnplugOnRebooting:
+                    if (status == Status::Rebooting)
+                        acted = HidSim::unplug(device);
+                    break;
+                default:
+                    break;
+            }
+        });
+
+    QVERIFY(mediator.update(type, path));
+    switch (action) {
+        case Action::UnplugInUpdateMode:
+            waitUntilSeenInUpdateMode();
+            acted = HidSim::unplug(device);
+            break;
+        case Action::SecondDeviceInUpdateMode:
+            waitUntilSeenInUpdateMode();
+            acted = FirmwareHarness::plug(type, HidSim::Mode::Update, QStringLiteral("DEV-2")) > 0;
+            break;
+        case Action::CancelInDriverStep:
+            waitUntilSeenInUpdateMode();
+            acted = mediator.cancel();
+            break;
+        default:
+            break;
+    }
+
+    QVERIFY(harness.waitForEnd());
+    QCOMPARE(action == Action::None, !acted);
+    const SignalRecorder& recorder = harness.recorder();
+    QVERIFY2(recorder.orderProblem().isEmpty(), qPrintable(recorder.orderProblem()));
+    if (recorder.finalStatus() != expect.final) {
+        QStringList seen;
+        for (const SignalRecorder::Event& event : recorder.events())
+            seen << QStringLiteral("%1:%2").arg(static_cast<int>(event.kind)).arg(event.value);
+        qWarning() << "signals" << seen.join(QLatin1Char(' '));
+    }
+    QCOMPARE(recorder.finalStatus(), expect.final);
+    QCOMPARE(mediator.getLastStatus(), expect.final);
+    QVERIFY(!mediator.isRunning());
+    for (const SignalRecorder::Event& event : recorder.events())
+        QCOMPARE(event.type, type);
+    QCOMPARE(recorder.statuses().contains(Status::Rebooting), expect.rebooting);
+    QCOMPARE(recorder.statuses().contains(Status::Updating), expect.imageBytes);
+
+    const QByteArray enter =
+        headset ? FirmwareHarness::kHeadsetEnterUpdate : FirmwareHarness::kReceiverEnterUpdate;
+    QCOMPARE(FirmwareHarness::writes(0, serial, enter), expect.enterUpdate);
+    QCOMPARE(FirmwareHarness::writes(kUpdatePage, serial) > 0, expect.imageBytes);
+    QCOMPARE(FirmwareHarness::writes(0, QString(), FirmwareHarness::kPostUpdate), expect.postUpdate);
+    if (expect.postUpdate > 0)
+        QCOMPARE(FirmwareHarness::writes(0xffc0, serial, FirmwareHarness::kPostUpdate), expect.postUpdate);
+    QCOMPARE(FirmwareHarness::writes(0, QStringLiteral("OTHER-1")), 0);
+    QCOMPARE(FirmwareHarness::writes(0, QStringLiteral("DEV-2")), 0);
+    if (!expect.firmware.isEmpty()) {
+        const HidSim::DeviceState state = HidSim::device(device);
+        QCOMPARE(state.id, device);
+        QVERIFY2(state.firmware.startsWith(expect.firmware), qPrintable(state.firmware));
+    }
+    QVERIFY(HidSim::device(bystander).present);
+}
+
+void TestFirmwareUpdate::repairMatrix_data() {
+    QTest::addColumn<DeviceType>("type");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<HidSim::Faults>("faults");
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<Status>("final");
+    QTest::addColumn<bool>("repairing");
+    QTest::addColumn<int>("repairEnd");
+
+    const HidSim::Faults none;
+    HidSim::Faults write_fails;
+    write_fails.writeFails = true;
+    HidSim::Faults open_fails;
+    open_fails.openFails = true;
+    HidSim::Faults silent;
+    silent.readTimeout = true;
+    HidSim::Faults pulled;
+    pulled.unplugAfterWrites = 4;
+
+    QTest::newRow("paired") << DeviceType::SorrelReceiver << 0x40 << none << false << Status::Finished << true
+                            << 0;
+    QTest::newRow("failed 0x08") << DeviceType::SorrelReceiver << 0x08 << none << false << Status::Failed
+                                 << true << 1;
+    QTest::newRow("failed 0x20") << DeviceType::SorrelReceiver << 0x20 << none << false << Status::Failed
+                                 << true << 1;
+    QTest::newRow("plus paired") << DeviceType::SorrelPlusReceiver << 0x40 << none << false
+                                 << Status::Finished << true << 0;
+    QTest::newRow("plus failed") << DeviceType::SorrelPlusReceiver << 0x08 << none << false << Status::Failed
+                                 << true << 1;
+    QTest::newRow("canceled") << DeviceType::SorrelReceiver << -1 << none << true << Status::Canceled << true
+                              << 1;
+    QTest::newRow("start refused") << DeviceType::SorrelReceiver << 0x40 << write_fails << false
+                                   << Status::DeviceError << false << 0;
+    QTest::newRow("does not open") << DeviceType::SorrelReceiver << 0x40 << open_fails << false
+                                   << Status::DeviceError << false << 0;
+    QTest::newRow("stops answering") << DeviceType::SorrelReceiver << 0x40 << silent << false
+                                     << Status::DeviceError << true << 0;
+    QTest::newRow("unplugged while pairing")
+        << DeviceType::SorrelReceiver << -1 << pulled << false << Status::DeviceError << true << 0;
+}
+
+void TestFirmwareUpdate::repairMatrix() {
+    QFETCH(DeviceType, type);
+    QFETCH(int, outcome);
+    QFETCH(HidSim::Faults, faults);
+    QFETCH(bool, cancel);
+    QFETCH(Status, final);
+    QFETCH(bool, repairing);
+    QFETCH(int, repairEnd);
+
+    FirmwareHarness harness;
+    const QString serial = QStringLiteral("R-1");
+    const int device = FirmwareHarness::plug(type, HidSim::Mode::Normal, serial);
+    QVERIFY(device > 0);
+    HidSim::RepairScript script;
+    script.outcome = outcome;
+    script.pollsBefore = 3;
+    QVERIFY(HidSim::setRepair(device, script));
+    QVERIFY(HidSim::setFaults(device, faults, 0xffa0));
+
+    Mediator& mediator = harness.mediator();
+    if (cancel) {
+        QObject::connect(&harness.recorder(), &SignalRecorder::statusSeen, &harness.recorder(),
+                         [&](Status status) {
+                             if (status == Status::Repairing)
+                                 QVERIFY(mediator.cancel());
+                         });
+    }
+    QVERIFY(mediator.repair(type));
+    QVERIFY(harness.waitForEnd());
+
+    const SignalRecorder& recorder = harness.recorder();
+    QVERIFY2(recorder.orderProblem().isEmpty(), qPrintable(recorder.orderProblem()));
+    QCOMPARE(recorder.events().first().kind, SignalRecorder::Kind::Repair);
+    QCOMPARE(recorder.finalStatus(), final);
+    QCOMPARE(mediator.getLastStatus(), final);
+    QCOMPARE(recorder.statuses().contains(Status::Repairing), repairing);
+    QCOMPARE(FirmwareHarness::writes(0xffa1, serial, FirmwareHarness::kRepairEnd), repairEnd);
+    QCOMPARE(FirmwareHarness::writes(0, QString(), FirmwareHarness::kRepairEnd), repairEnd);
+    if (repairing)
+        QVERIFY(FirmwareHarness::writes(0xffa0, serial, FirmwareHarness::kRepairPoll) > 0);
+    QCOMPARE(FirmwareHarness::writes(0xff00), 0);
+}
+
+void TestFirmwareUpdate::progressIsSignalledOnChange() {
+    FirmwareHarness harness;
+    QVERIFY(FirmwareHarness::plug(DeviceType::SorrelReceiver, HidSim::Mode::Normal, QStringLiteral("P-1")) >
+            0);
+    harness.mediator().setUpdaterFactory([] { return new ScriptedProgressUpdater({0, 0, 35, 35, 100}); });
+    QVERIFY(harness.mediator().update(DeviceType::SorrelReceiver));
+    QVERIFY(harness.waitForEnd());
+    const SignalRecorder& recorder = harness.recorder();
+    QCOMPARE(recorder.progress(), QVector<int>({35, 100}));
+    QCOMPARE(recorder.statuses(),
+             QVector<Status>({Status::Started, Status::Updating, Status::Rebooting, Status::Finished}));
+    // 100 comes before Rebooting.
+    int rebooting_at = -1;
+    int hundred_at = -1;
+    for (int i = 0; i < recorder.events().size(); ++i) {
+        const SignalRecorder::Event& event = recorder.events().at(i);
+        if (event.kind == SignalRecorder::Kind::Progress && event.value == 100)
+            hundred_at = i;
+        if (event.kind == SignalRecorder::Kind::Update &&
+            static_cast<Status>(event.value) == Status::Rebooting)
+            rebooting_at = i;
+    }
+    QVERIFY(hundred_at >= 0 && hundred_at < rebooting_at);
+}
+
+void TestFirmwareUpdate::workerStatusIsNeverOverwrittenByStarted() {
+    // A worker that fails at once races the started handler; many rounds give the race its chances.
+    FirmwareHarness harness;
+    QVERIFY(FirmwareHarness::plug(DeviceType::SorrelReceiver, HidSim::Mode::Update, QStringLiteral("F-1")) >
+            0);
+    for (int round = 0; round < 40; ++round) {
+        harness.recorder().clear();
+        QVERIFY(harness.mediator().update(DeviceType::SorrelReceiver,
+                                          QStringLiteral("/nonexistent/x_T1.2.3.dfu")));
+        QVERIFY(harness.waitForEnd());
+        QCOMPARE(harness.recorder().statuses(), QVector<Status>({Status::Started, Status::FileError}));
+        QCOMPARE(harness.mediator().getLastStatus(), Status::FileError);
+    }
+}
+
+void TestFirmwareUpdate::shortCopyEndsWithFileError() {
+    FirmwareHarness harness;
+    QVERIFY(FirmwareHarness::plug(DeviceType::SorrelReceiver, HidSim::Mode::Update, QStringLiteral("S-1")) >
+            0);
+    rlimit saved{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 256 * 1024;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const bool started = harness.mediator().update(DeviceType::SorrelReceiver);
+    const bool ended = started && harness.waitForEnd();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous_handler);
+    QVERIFY(ended);
+    QCOMPARE(harness.recorder().statuses(), QVector<Status>({Status::Started, Status::FileError}));
+    QCOMPARE(FirmwareHarness::writes(kUpdatePage), 0);
+}
+
+void TestFirmwareUpdate::refusalsStartNothing_data() {
+    QTest::addColumn<QStringList>("devices");  // "<type>:<mode>:<serial>"; mode n or u
+    QTest::addColumn<DeviceType>("type");
+    QTest::addColumn<bool>("repair");
+    QTest::addColumn<HidSim::Faults>("faults");
+    const HidSim::Faults none;
+    HidSim::Faults write_fails;
+    write_fails.writeFails = true;
+    HidSim::Faults open_fails;
+    open_fails.openFails = true;
+    QTest::newRow("update, none") << QStringList{} << DeviceType::SorrelReceiver << false << none;
+    QTest::newRow("repair, none") << QStringList{} << DeviceType::SorrelReceiver << true << none;
+    QTest::newRow("update, two receivers")
+        << QStringList{"2:n:A", "2:n:B"} << DeviceType::SorrelReceiver << false << none;
+    QTest::newRow("repair, two receivers")
+        << QStringList{"2:n:A", "2:n:B"} << DeviceType::SorrelReceiver << true << none;
+    QTest::newRow("update, one of each mode")
+        << QStringList{"2:n:A", "2:u:B"} << DeviceType::SorrelReceiver << false << none;
+    QTest::newRow("repair, in update mode")
+        << QStringList{"2:u:A"} << DeviceType::SorrelReceiver << true << none;
+    QTest::newRow("update, other type only")
+        << QStringList{"1:n:A"} << DeviceType::SorrelReceiver << false << none;
+    QTest::newRow("update, unknown type") << QStringList{"2:n:A"} << DeviceType::Unknown << false << none;
+    QTest::newRow("headset refuses enter-update")
+        << QStringList{"1:n:A"} << DeviceType::SorrelHeadset << false << write_fails;
+    QTest::newRow("headset does not open")
+        << QStringList{"1:n:A"} << DeviceType::SorrelHeadset << false << open_fails;
+    QTest::newRow("receiver does not open")
+        << QStringList{"2:n:A"} << DeviceType::SorrelReceiver << false << open_fails;
+}
+
+void TestFirmwareUpdate::refusalsStartNothing() {
+    QFETCH(QStringList, devices);
+    QFETCH(DeviceType, type);
+    QFETCH(bool, repair);
+    QFETCH(HidSim::Faults, faults);
+    FirmwareHarness harness;
+    for (const QString& device : devices) {
+        const QStringList parts = device.split(QLatin1Char(':'));
+        const int id = FirmwareHarness::plug(
+            static_cast<DeviceType>(parts.at(0).toInt()),
+            parts.at(1) == QLatin1String("u") ? HidSim::Mode::Update : HidSim::Mode::Normal, parts.at(2));
+        QVERIFY(HidSim::setFaults(id, faults));
+    }
+    Mediator& mediator = harness.mediator();
+    QVERIFY(!(repair ? mediator.repair(type) : mediator.update(type)));
+    QVERIFY(!mediator.isRunning());
+    QTest::qWait(50);
+    QVERIFY(harness.recorder().events().isEmpty());
+    QCOMPARE(mediator.getLastStatus(), Status::None);
+    QCOMPARE(FirmwareHarness::writes(kUpdatePage), 0);
+    if (devices.size() != 1)
+        QCOMPARE(FirmwareHarness::writes(0), 0);
+}
+
+void TestFirmwareUpdate::oneWorkerAtATime() {
+    FirmwareHarness harness;
+    const int id =
+        FirmwareHarness::plug(DeviceType::SorrelReceiver, HidSim::Mode::Normal, QStringLiteral("R-1"));
+    HidSim::RepairScript endless;
+    endless.outcome = -1;
+    QVERIFY(HidSim::setRepair(id, endless));
+    Mediator& mediator = harness.mediator();
+    QVERIFY(!mediator.cancel());
+    QCOMPARE(mediator.getLastStatus(), Status::None);
+
+    // A cancel right after the start often lands before the worker has stored Repairing; it must still
+    // end the pairing, which has no time limit of its own.
+    for (int round = 1; round <= 10; ++round) {
+        harness.recorder().clear();
+        QVERIFY(mediator.repair(DeviceType::SorrelReceiver));
+        QVERIFY(mediator.isRunning());
+        QVERIFY(!mediator.repair(DeviceType::SorrelReceiver));
+        QVERIFY(!mediator.update(DeviceType::SorrelReceiver));
+        QVERIFY(!mediator.canUpdate(DeviceType::SorrelReceiver));
+        QCOMPARE(mediator.count(DeviceType::SorrelReceiver), 1);
+        QVERIFY(mediator.cancel());
+        QVERIFY(!mediator.isRunning());
+        QVERIFY(harness.waitForEnd());
+        QCOMPARE(harness.recorder().finalStatus(), Status::Canceled);
+        QVERIFY(harness.recorder().orderProblem().isEmpty());
+        QVERIFY(!mediator.cancel());
+        QCOMPARE(mediator.getLastStatus(), Status::Canceled);
+        QCOMPARE(FirmwareHarness::writes(0xffa1, QStringLiteral("R-1"), FirmwareHarness::kRepairEnd), round);
+    }
+}
+
+void TestFirmwareUpdate::queriesDuringAnUpdate() {
+    // The GUI thread keeps asking while the worker rescans: the shared device list must hold up.
+    FirmwareHarness harness;
+    HidSim::Timings bus = FirmwareHarness::fastBusTimings();
+    bus.updateReportIntervalUs = 40;
+    HidSim::setTimings(bus);
+    QVERIFY(FirmwareHarness::plug(DeviceType::SorrelHeadset, HidSim::Mode::Normal, QStringLiteral("H-1")) >
+            0);
+    QVERIFY(FirmwareHarness::plug(DeviceType::SorrelReceiver, HidSim::Mode::Normal, QStringLiteral("R-1"),
+                                  QStringLiteral("1.45.0")) > 0);
+    Mediator& mediator = harness.mediator();
+    QVERIFY(mediator.update(DeviceType::SorrelHeadset));
+    int rounds = 0;
+    while (!harness.recorder().ended() && rounds < 5000) {
+        QCOMPARE(mediator.count(DeviceType::SorrelReceiver, rounds % 2 == 0), 1);
+        QCOMPARE(mediator.getVersionString(DeviceType::SorrelReceiver, QStringLiteral("M.m"), true),
+                 QStringLiteral("1.45"));
+        QVERIFY(mediator.count(DeviceType::SorrelHeadset, true) <= 1);
+        QCoreApplication::processEvents();
+        ++rounds;
+    }
+    QVERIFY(harness.waitForEnd());
+    QCOMPARE(harness.recorder().finalStatus(), Status::Finished);
+    QVERIFY(rounds > 1);
+}
+
+void TestFirmwareUpdate::destroyingCancelsTheWorker() {
+    FirmwareHarness harness;
+    HidSim::Timings bus = FirmwareHarness::fastBusTimings();
+    bus.updateReportIntervalUs = 100;
+    HidSim::setTimings(bus);
+    const int device =
+        FirmwareHarness::plug(DeviceType::SorrelReceiver, HidSim::Mode::Update, QStringLiteral("D-1"));
+    QVERIFY(harness.mediator().update(DeviceType::SorrelReceiver));
+    QTRY_VERIFY(harness.recorder().statuses().contains(Status::Updating));
+    QElapsedTimer clock;
+    clock.start();
+    harness.destroyMediator();
+    QVERIFY(clock.elapsed() < 2000);
+    QVERIFY(!HidSim::device(device).firmware.startsWith(QLatin1String("1.46")));
+    // The engine's connection was let go: a new mediator can flash the same device.
+    harness.recreate();
+    QVERIFY(harness.mediator().update(DeviceType::SorrelReceiver));
+    QVERIFY(harness.waitForEnd(30000));
+    QCOMPARE(harness.recorder().finalStatus(), Status::Finished);
+}
+
+void TestFirmwareUpdate::secondUpdateAfterTheFirst() {
+    FirmwareHarness harness;
+    QVERIFY(FirmwareHarness::plug(DeviceType::SorrelHeadset, HidSim::Mode::Normal, QStringLiteral("H-1")) >
+            0);
+    Mediator& mediator = harness.mediator();
+    QVERIFY(mediator.update(DeviceType::SorrelHeadset, QStringLiteral("/nonexistent/a_T1.2.3.dfu")));
+    QVERIFY(harness.waitForEnd());
+    QCOMPARE(harness.recorder().finalStatus(), Status::FileError);
+    // The first run put the headset into update mode; the second finds it there.
+    QTRY_VERIFY(mediator.isDFU(DeviceType::SorrelHeadset));
+    harness.recorder().clear();
+    QVERIFY(mediator.update(DeviceType::SorrelHeadset));
+    QVERIFY(harness.waitForEnd());
+    QCOMPARE(harness.recorder().statuses().first(), Status::Started);
+    QCOMPARE(harness.recorder().finalStatus(), Status::Finished);
+    QCOMPARE(FirmwareHarness::writes(0xffc0, QStringLiteral("H-1"), FirmwareHarness::kPostUpdate), 1);
+}
+
+QTEST_GUILESS_MAIN(TestFirmwareUpdate)
+#include "tst_firmwareupdate.moc"
