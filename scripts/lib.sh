@@ -8,7 +8,7 @@ BASE_PACKAGES="build-essential cmake ninja-build pkg-config
  qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-templates2 qml-module-qtquick-controls2
  qml-module-qtquick-layouts qml-module-qtquick-dialogs qml-module-qtquick-controls
  qml-module-qtquick-privatewidgets qml-module-qtgraphicaleffects qml-module-qt-labs-folderlistmodel
- qml-module-qt-labs-settings libhidapi-dev libgl1-mesa-dri dfu-util"
+ qml-module-qt-labs-settings libhidapi-dev zlib1g-dev libgl1-mesa-dri dfu-util"
 # What the suite needs on top: a virtual display, a second compiler for the fuzzers, the Windows
 # cross compiler for the syntax check, a private D-Bus, curl for the download benchmark.
 TEST_PACKAGES="xvfb xauth x11-utils qml-module-qttest clang g++-mingw-w64-x86-64-posix dbus curl python3"
