@@ -402,7 +402,9 @@ hid_device* Bus::open(quint16 vendorId, quint16 productId, const wchar_t* serial
                 (device->spec.serial.isNull() || device->spec.serial.toStdWString() != std::wstring(serial)))
                 continue;
             for (const auto& interface : device->interfaces) {
-                if (interface->id.vendorId == vendorId && interface->id.productId == productId) {
+                // Zero matches any id, as hidapi's own hid_open does through its enumeration.
+                if ((!vendorId || interface->id.vendorId == vendorId) &&
+                    (!productId || interface->id.productId == productId)) {
                     path = interface->id.path.toUtf8();
                     break;
                 }
@@ -453,7 +455,7 @@ int Bus::write(hid_device* handle, const unsigned char* data, size_t length, Tra
             return -1;
         }
         const int interval = m_timings.updateReportIntervalUs;
-        if (device.spec.mode == Mode::Update && interval > 0) {
+        if (device.spec.mode == Mode::Update && device.spec.type != DeviceType::Unknown && interval > 0) {
             const auto now = Clock::now();
             const auto slot = std::max(now, interface.nextSlot);
             interface.nextSlot = slot + std::chrono::microseconds(interval);

@@ -125,8 +125,8 @@ void reset();
 int plug(const DeviceSpec& spec);
 bool unplug(int id);
 int unplugSerial(const QString& serial);  // every device with this serial number; returns how many
-// Back on the bus under its current identity after an unplug() of its interfaces is not possible: plug a
-// new spec instead. This one takes the device off the bus and lets it come back after the given delay.
+// Takes the device off the bus and brings it back under the same identity after afterMs, with new paths;
+// handles open on the old paths stay dead.
 bool replug(int id, int afterMs);
 
 bool setFaults(int id, const Faults& faults, quint16 usagePage = 0);  // usagePage 0: every interface

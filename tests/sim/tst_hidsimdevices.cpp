@@ -313,6 +313,10 @@ private slots:
         wchar_t text[8];
         QCOMPARE(hid_get_serial_number_string(second.get(), text, 8), 0);
         QCOMPARE(QString::fromWCharArray(text), QString("B"));
+        Handle anyProduct(hid_open(0x046d, 0, L"B"));  // zero is a wildcard, as in hidapi
+        QVERIFY(anyProduct);
+        QCOMPARE(hid_get_serial_number_string(anyProduct.get(), text, 8), 0);
+        QCOMPARE(QString::fromWCharArray(text), QString("B"));
         Handle none(hid_open(0x046d, 0x0a91, L"C"));
         QVERIFY(!none);
         QVERIFY(hid_error(nullptr) != nullptr);

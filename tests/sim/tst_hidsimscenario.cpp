@@ -161,6 +161,45 @@ private slots:
         QVERIFY(enumerateAll().isEmpty());
     }
 
+    // Mutations of a valid file: each is either a whole scenario or a refusal with a reason, never a crash
+    // and never half a bus.
+    void mutatedScenarios() {
+        const QByteArray valid =
+            R"({"devices": [{"type": "SorrelReceiver", "serial": "R", "firmware": "1.45.0",
+            "repair": {"outcome": "0x20", "after": 2}, "faults": {"readTimeout": true}},
+            {"vendorId": "0x1234", "productId": 7, "usagePage": "0x1", "usage": "0x6"}],
+            "timing": {"reenumerateMs": 10}})";
+        QRandomGenerator random(1234);
+        int accepted = 0;
+        for (int i = 0; i < 3000; ++i) {
+            QByteArray json = valid;
+            const int edits = 1 + int(random.bounded(4));
+            for (int e = 0; e < edits; ++e) {
+                const int at = int(random.bounded(json.size()));
+                switch (random.bounded(3)) {
+                    case 0:
+                        json[at] = char(random.bounded(256));
+                        break;
+                    case 1:
+                        json.remove(at, 1 + int(random.bounded(8)));
+                        break;
+                    default:
+                        json.insert(at, "\"\x00{[:,0x}]-9.");
+                        break;
+                }
+            }
+            QString error;
+            if (HidSim::loadScenario(json, &error)) {
+                ++accepted;
+                QVERIFY(error.isEmpty());
+            } else {
+                QVERIFY(!error.isEmpty());
+                QVERIFY(HidSim::devices().isEmpty());
+            }
+        }
+        QVERIFY(accepted < 3000);
+    }
+
     void unknownKeysOnlyWarn() {
         QString error;
         QVERIFY(HidSim::loadScenario(
