@@ -435,8 +435,10 @@ private slots:
         QCOMPARE(available->property("text").toString(), QStringLiteral("1.46 available"));
         QVERIFY(!item(QStringLiteral("doneButton"))->isVisible());
         QVERIFY(click(QStringLiteral("updateButton")));
-        QVERIFY(waitForPage(QStringLiteral("progressPage")));
-        QVERIFY(waitForPage(QStringLiteral("finalPage"), 30000));
+        QVERIFY2(
+            waitForPage(QStringLiteral("progressPage")),
+            qPrintable(pageName() + QLatin1Char(' ') + QString::number(int(mediator()->getLastStatus()))));
+        QVERIFY2(waitForPage(QStringLiteral("finalPage"), 30000), qPrintable(pageName()));
         QCOMPARE(HidSim::device(id).firmware, QStringLiteral("1.46.0"));
     }
 };
@@ -445,6 +447,12 @@ int main(int argc, char** argv) {
     // The local service: no request leaves the machine.
     g_servicePort = freePort();
     qputenv("MELDRA_UPDATE_URL", QByteArray("http://127.0.0.1:") + QByteArray::number(g_servicePort));
+    // Downloads land under the home folder even in test mode; other suites on this machine use the same one.
+    QTemporaryDir home;
+    if (!home.isValid()) {
+        return 1;
+    }
+    qputenv("HOME", QFile::encodeName(home.path()));
     QStandardPaths::setTestModeEnabled(true);
     registerTypes();
     Application app(argc, argv);
