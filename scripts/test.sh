@@ -26,7 +26,7 @@ normal() {
 
 asan() {
     configure_and_build "$top/build-asan" Debug -DMELDRA_SANITIZE=address -DMELDRA_BUILD_BENCH=OFF
-    ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1" \
+    ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
     LSAN_OPTIONS="suppressions=$top/scripts/lsan.supp:print_suppressions=0" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
         run_suite "$top/build-asan"
