@@ -3,7 +3,7 @@
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # What building and running the program needs on Debian 12.
-BASE_PACKAGES="build-essential cmake ninja-build pkg-config
+BASE_PACKAGES="build-essential cmake ninja-build ccache pkg-config
  qtbase5-dev qtbase5-dev-tools qtdeclarative5-dev qtquickcontrols2-5-dev
  qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-templates2 qml-module-qtquick-controls2
  qml-module-qtquick-layouts qml-module-qtquick-dialogs qml-module-qtquick-controls
@@ -32,6 +32,9 @@ ensure_packages() {
 configure_and_build() {
     local dir=$1 type=$2
     shift 2
-    cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
+    # ccache keys on paths relative to the checkout, so every clone on the machine shares one cache.
+    export CCACHE_BASEDIR="$top" CCACHE_NOHASHDIR=1
+    cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" \
+        -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@" >/dev/null
     cmake --build "$dir"
 }
