@@ -75,6 +75,7 @@ private:
     bool m_serviceOffers = false;  // until then the service answers 404 to everything
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow* m_window = nullptr;
+    QStringList m_pagesShown;  // every page the stack showed, in order; a busy machine can skip past one
 
     Mediator* mediator() const { return qobject_cast<Mediator*>(m_app.firmwareUpdateMediator()); }
 
@@ -104,6 +105,17 @@ private:
         return true;
     }
 
+    // For pages that may be gone again by the time the test looks, such as the progress page of a fast
+    // update.
+    bool waitForPageShown(const QString& name, int timeout_ms = 5000) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!m_pagesShown.contains(name) && timer.elapsed() < timeout_ms) {
+            QTest::qWait(10);
+        }
+        return m_pagesShown.contains(name);
+    }
+
     bool waitForPage(const QString& name, int timeout_ms = 5000) {
         QElapsedTimer timer;
         timer.start();
@@ -122,6 +134,10 @@ private:
         QVERIFY(m_window);
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
         QCOMPARE(pageName(), QStringLiteral("welcomePage"));
+        m_pagesShown = QStringList{pageName()};
+        QObject* stack = m_window->findChild<QObject*>(QStringLiteral("stackView"));
+        QVERIFY(stack);
+        connect(stack, SIGNAL(currentItemChanged()), this, SLOT(recordPage()));
     }
 
     void openReceiverPage(const QString& expected = QStringLiteral("receiverPage")) {
@@ -140,6 +156,9 @@ private:
         QVERIFY(QMetaObject::invokeMethod(internal, "updateFromFile", Q_ARG(QVariant, device_type),
                                           Q_ARG(QVariant, chosen)));
     }
+
+public slots:
+    void recordPage() { m_pagesShown.append(pageName()); }
 
 private slots:
     void initTestCase() {
@@ -204,8 +223,9 @@ private slots:
         const qint64 elapsed = timer.elapsed();
         qInfo("receiver tile enabled %lld ms after plugging", elapsed);
         QVERIFY(tile->isEnabled());
-        // One poll period, plus room for a loaded machine (the suite shares two cores) to run the tick.
-        QVERIFY2(elapsed <= 250 + 200, qPrintable(QString::number(elapsed)));
+        // One poll period when the machine is idle (about 160 ms here); the bound leaves room for a loaded
+        // machine (the suite shares two cores) and still fails a poll that is missing or far too slow.
+        QVERIFY2(elapsed <= 3 * 250, qPrintable(QString::number(elapsed)));
         QVERIFY(!item(QStringLiteral("headsetTile"))->isEnabled());
     }
 
@@ -268,7 +288,7 @@ private slots:
         QVERIFY(HidSim::unplug(id));
         QVERIFY(waitForPage(QStringLiteral("welcomePage"), 2000));
         qInfo("back on the welcome page %lld ms after unplugging", timer.elapsed());
-        QVERIFY(timer.elapsed() <= 250 + 200);
+        QVERIFY(timer.elapsed() <= 3 * 250);
     }
 
     void twoReceiversNeedTryAgain_data() {
@@ -333,7 +353,7 @@ private slots:
         startWindow();
         openReceiverPage();
         startUpdateFromFile(int(DeviceType::SorrelReceiver), path, escapedText);
-        QVERIFY(waitForPage(QStringLiteral("progressPage")));
+        QVERIFY(waitForPageShown(QStringLiteral("progressPage")));
 
         // While the update runs the window refuses to close.
         QVERIFY(mediator()->isRunning());
@@ -411,6 +431,7 @@ private slots:
         QVERIFY(waitForPage(QStringLiteral("repairPage")));
         QVERIFY(click(QStringLiteral("nextButton")));
         QVERIFY(waitForPage(endPage, 10000));
+        QVERIFY(m_pagesShown.contains(QStringLiteral("progressPage")));
         if (endPage == QLatin1String("noDeviceRepairPage")) {
             QVERIFY(click(QStringLiteral("backButton")));
             QVERIFY(waitForPage(QStringLiteral("repairPage")));
@@ -435,9 +456,8 @@ private slots:
         QCOMPARE(available->property("text").toString(), QStringLiteral("1.46 available"));
         QVERIFY(!item(QStringLiteral("doneButton"))->isVisible());
         QVERIFY(click(QStringLiteral("updateButton")));
-        QVERIFY2(
-            waitForPage(QStringLiteral("progressPage")),
-            qPrintable(pageName() + QLatin1Char(' ') + QString::number(int(mediator()->getLastStatus()))));
+        QVERIFY2(waitForPageShown(QStringLiteral("progressPage")),
+                 qPrintable(m_pagesShown.join(QLatin1Char(' '))));
         QVERIFY2(waitForPage(QStringLiteral("finalPage"), 30000), qPrintable(pageName()));
         QCOMPARE(HidSim::device(id).firmware, QStringLiteral("1.46.0"));
     }
