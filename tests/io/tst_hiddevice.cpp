@@ -1,9 +1,11 @@
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
 #include <atomic>
 #include <memory>
+#include <thread>
 
 #include "io/hiddevice.h"
 #include "io/iocontext.h"
@@ -299,16 +301,19 @@ private slots:
 
     void statusChangedOnTheWorkingThread() {
         const auto device = headset();
-        QThread* emittedOn = nullptr;
+        std::atomic<QThread*> emittedOn{nullptr};
+        std::atomic<QThread*> worker{nullptr};
         connect(
             device.get(), &IIoDevice::statusChanged, device.get(),
             [&] { emittedOn = QThread::currentThread(); }, Qt::DirectConnection);
         QVERIFY(HidSim::setFaults(m_headset, faultsOf(Fault::OpenFails)));
-        std::unique_ptr<QThread> worker(QThread::create([&] { device->open(); }));
-        worker->start();
-        QVERIFY(worker->wait(5000));
-        QVERIFY(emittedOn != nullptr);
-        QCOMPARE(emittedOn, worker.get());
+        std::thread([&] {
+            worker = QThread::currentThread();
+            device->open();
+        }).join();
+        QVERIFY(emittedOn.load() != nullptr);
+        QCOMPARE(emittedOn.load(), worker.load());
+        QVERIFY(emittedOn.load() != QThread::currentThread());
     }
 
     void lockIsRecursiveAndExclusive() {
@@ -319,9 +324,7 @@ private slots:
 
         const auto tryFromOtherThread = [this] {
             bool got = false;
-            std::unique_ptr<QThread> other(QThread::create([&] { got = m_context->tryLock() != nullptr; }));
-            other->start();
-            other->wait();
+            std::thread([&] { got = m_context->tryLock() != nullptr; }).join();
             return got;
         };
         QVERIFY(!tryFromOtherThread());
@@ -337,14 +340,15 @@ private slots:
         QVERIFY(device->open());
         std::atomic<int> readResult{1};
         std::atomic<bool> reading{false};
-        std::unique_ptr<QThread> reader(QThread::create([&] {
+        QElapsedTimer sinceStart;
+        sinceStart.start();
+        std::thread reader([&] {
             unsigned char buffer[7];
             reading = true;
             readResult = device->read(buffer, sizeof buffer, 1000);
-        }));
-        QElapsedTimer sinceStart;
-        sinceStart.start();
-        reader->start();
+        });
+        // Joined on every way out of this function, a failed check included.
+        const auto joiner = qScopeGuard([&] { reader.join(); });
         QTRY_VERIFY_WITH_TIMEOUT(reading.load(), 2000);
 
         // Once the reader is inside the library call, a try from here comes back empty and at once.
@@ -372,8 +376,7 @@ private slots:
         scanTime.start();
         const Io::IoDeviceInfoList list = scanner.scan();
         const qint64 waited = scanTime.elapsed();
-        QVERIFY(reader->wait(3000));
-        QCOMPARE(readResult.load(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(readResult.load(), 0, 3000);
         QCOMPARE(device->status(), Status::ReadError);
         QVERIFY2(sinceStart.elapsed() >= 950, "the read waited its full time-out");
         QVERIFY2(waited >= 200, qPrintable(QStringLiteral("scan waited only %1 ms").arg(waited)));
