@@ -77,8 +77,13 @@ int main(int argc, char** argv) {
 
     HttpServer server;
     const Catalog catalog(QDir(folder).absolutePath());
-    server.setHandler(
-        [&catalog, &server](const QByteArray& target) { return catalog.answer(target, server.baseUrl()); });
+    // One line per request, so a demo shows what the program asked for and what it got.
+    server.setHandler([&catalog, &server, &out](const QByteArray& target) {
+        const HttpServer::Response response = catalog.answer(target, server.baseUrl());
+        out << "GET " << target << " -> " << response.status << '\n';
+        out.flush();
+        return response;
+    });
     if (!server.listen(QHostAddress::LocalHost, quint16(port))) {
         err << "cannot listen on port " << port << '\n';
         return 1;
