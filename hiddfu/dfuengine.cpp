@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <system_error>
 
 #include "hiddfu/dfuprotocol.h"
 #include "hiddfu/dfusuffix.h"
@@ -79,6 +80,8 @@ int DfuEngine::connect(int vendor_id, int product_id, int usage, int usage_page,
     if (m_thread.joinable())
         m_thread.join();
     closeLocked();
+    m_progress = 0;
+    m_result = Success;
 
     std::uint16_t found = 0;
     std::string path;
@@ -102,18 +105,17 @@ int DfuEngine::connect(int vendor_id, int product_id, int usage, int usage_page,
         return OpenFailed;
     m_vendorId = static_cast<std::uint16_t>(vendor_id);
     m_productId = static_cast<std::uint16_t>(product_id);
-    m_progress = 0;
-    m_result = Success;
     return Success;
 }
 
 int DfuEngine::disconnect() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const bool interrupted = m_running.load();
     m_abandon = true;
     if (m_thread.joinable())
         m_thread.join();
-    if (interrupted && m_device != nullptr) {
+    // Only a transfer stopped here leaves a partial image; one that ended by itself, verified or failed,
+    // leaves nothing to drop.
+    if (m_result.load() == Abandoned && m_device != nullptr) {
         // Best effort: a device that is still there drops its partial image at once instead of waiting
         // for the next Start. It may be gone, so the result does not matter.
         std::uint8_t report[kReportSize] = {Abort};
@@ -165,7 +167,13 @@ int DfuEngine::upgrade(const char* path) {
     m_result = Success;
     m_abandon = false;
     m_running = true;
-    m_thread = std::thread(&DfuEngine::runTransfer, this, std::move(image));
+    try {
+        m_thread = std::thread(&DfuEngine::runTransfer, this, std::move(image));
+    } catch (const std::system_error&) {
+        // No exception may cross the C interface.
+        m_running = false;
+        return Busy;
+    }
     return Success;
 }
 
