@@ -223,8 +223,8 @@ private slots:
         QFETCH(QByteArray, image);
         QFETCH(bool, accepted);
         const QString tool = QStandardPaths::findExecutable("dfu-suffix");
-        if (tool.isEmpty())
-            QSKIP("dfu-suffix (package dfu-util) is not installed");
+        // The scripts install dfu-util with the rest; without it this check would pass by saying nothing.
+        QVERIFY2(!tool.isEmpty(), "dfu-suffix (package dfu-util) is not installed");
         QTemporaryDir dir;
         const QString path = dir.filePath("image.dfu");
         QVERIFY(writeFile(path, image));
