@@ -1,7 +1,6 @@
 #include "mediator/uifirmwareupdatemediator.h"
 
 #include <QElapsedTimer>
-#include <QMutexLocker>
 #include <utility>
 
 #include "dfu/updater.h"
@@ -29,10 +28,10 @@ UIFirmwareUpdateMediator::UIFirmwareUpdateMediator(Io::IIoContext::Shared contex
       m_updaterFactory(&DFU::createUpdater) {}
 
 UIFirmwareUpdateMediator::~UIFirmwareUpdateMediator() {
-    if (m_thread && m_thread->isRunning()) {
+    if (m_thread && m_thread->isRunning())
         storeStatus(Status::Canceled);
-        m_thread->wait();
-    }
+    if (m_thread)
+        joinWorker();
     m_thread.reset();
 }
 
@@ -114,7 +113,7 @@ bool UIFirmwareUpdateMediator::cancel() {
     if (!isRunning())
         return false;
     storeStatus(Status::Canceled);
-    m_thread->wait();
+    joinWorker();
     return true;
 }
 
@@ -176,13 +175,13 @@ Io::IoDeviceInfoList UIFirmwareUpdateMediator::rescan() {
     // The scan itself stays outside the cache lock: it waits for the HID lock, which a worker may hold for
     // a whole report read.
     Io::IoDeviceInfoList devices = m_scanner->scan();
-    QMutexLocker locker(&m_cacheMutex);
+    const std::lock_guard<std::mutex> locker(m_cacheMutex);
     m_cache = devices;
     return devices;
 }
 
 Io::IoDeviceInfoList UIFirmwareUpdateMediator::cachedDevices() const {
-    QMutexLocker locker(&m_cacheMutex);
+    const std::lock_guard<std::mutex> locker(m_cacheMutex);
     return m_cache;
 }
 
@@ -260,8 +259,9 @@ void UIFirmwareUpdateMediator::startWorker(std::unique_ptr<QThread> thread, Oper
     // Both callers refuse while a worker runs, so the previous thread has finished; the wait only lets it
     // leave its finishing code before the object goes.
     if (m_thread)
-        m_thread->wait();
+        joinWorker();
     m_thread = std::move(thread);
+    m_workerDone.store(false);
 
     // Stored before the thread exists in the scheduler's eyes, so a worker that fails at once can never
     // have its final status overwritten by Started.
@@ -277,9 +277,17 @@ void UIFirmwareUpdateMediator::startWorker(std::unique_ptr<QThread> thread, Oper
             QMetaObject::invokeMethod(
                 this, [this, operation, type, final_status] { signalStatus(operation, final_status, type); },
                 Qt::QueuedConnection);
+            m_workerDone.store(true, std::memory_order_release);
         },
         Qt::DirectConnection);
     m_thread->start(QThread::InheritPriority);
+}
+
+void UIFirmwareUpdateMediator::joinWorker() {
+    m_thread->wait();
+    // The finished handler's release store is the last thing the worker thread does in our code.
+    while (!m_workerDone.load(std::memory_order_acquire))
+        QThread::yieldCurrentThread();
 }
 
 void UIFirmwareUpdateMediator::signalStatus(Operation operation, Status status, DeviceType type) {

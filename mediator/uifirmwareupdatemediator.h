@@ -1,13 +1,13 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QThread>
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "io/deviceid.h"
 #include "io/iiocontext.h"
@@ -126,6 +126,9 @@ private:
     bool sendCommand(const Io::DeviceId& target, const QString& serial_number,
                      bool (*command)(Io::IIoDevice&));
 
+    // QThread::wait plus the handshake with the thread's last act, after which the thread object may go.
+    void joinWorker();
+
     [[nodiscard]] DFU::IUpdater* createUpdater() const;
     Status storeStatus(Status status);
     // For the intermediate statuses: a cancel that came first must not be wiped out, or the worker would
@@ -134,12 +137,15 @@ private:
     [[nodiscard]] Status loadStatus() const;
     void signalStatus(Operation operation, Status status, DeviceType type);
 
-    mutable QMutex m_cacheMutex;
+    // Standard rather than Qt primitives: ThreadSanitizer sees through them, so the suite can check the
+    // sharing.
+    mutable std::mutex m_cacheMutex;
     Io::IoDeviceInfoList m_cache;
     Io::IIoContext::Shared m_context;
     Io::IoDeviceScanner::Shared m_scanner;
     std::unique_ptr<QThread> m_thread;
     std::atomic<Status> m_status{Status::None};
+    std::atomic<bool> m_workerDone{true};
     Timings m_timings;
     UpdaterFactory m_updaterFactory;
 };
