@@ -33,7 +33,15 @@ bool UISoftwareUpdateMediator::update(const QString& _software_path) {
         return false;
     }
     const QString program = programText(_software_path);
-    m_watcher.setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [program]() {
+    const QString path = _software_path;
+    m_watcher.setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [program, path]() {
+#ifndef Q_OS_WIN
+        // A download is stored without the execute bit; on Windows the file's type alone makes it runnable.
+        QFile file(path);
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+#else
+        Q_UNUSED(path)
+#endif
         return QProcess::startDetached(program, {QStringLiteral("-update")});
     }));
     return true;

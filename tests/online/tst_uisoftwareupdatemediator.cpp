@@ -19,7 +19,7 @@ private:
     QString m_log;
 
     // A stand-in installer that appends its own path and its arguments, one per line, to the log.
-    QString writeInstaller(const QString& relative) {
+    QString writeInstaller(const QString& relative, bool executable = true) {
         const QString path = m_root->filePath(relative);
         if (!QDir().mkpath(QFileInfo(path).path())) {
             return {};
@@ -33,7 +33,8 @@ private:
             "for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done; } >> '" +
             m_log.toUtf8() + "'\n");
         script.close();
-        script.setPermissions(script.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+        const auto exec = QFileDevice::ExeOwner | QFileDevice::ExeUser;
+        script.setPermissions(executable ? script.permissions() | exec : script.permissions() & ~exec);
         return path;
     }
 
@@ -74,13 +75,17 @@ private slots:
 
     void startsTheInstallerInUpdateMode_data() {
         QTest::addColumn<QString>("relative");
-        QTest::newRow("plain") << QStringLiteral("update/setup.sh");
-        QTest::newRow("blank in the folder") << QStringLiteral("a b/update/setup.sh");
-        QTest::newRow("quotes and blanks in the name") << QStringLiteral("update/my \"new\" setup.sh");
+        QTest::addColumn<bool>("executable");
+        QTest::newRow("plain") << QStringLiteral("update/setup.sh") << true;
+        QTest::newRow("blank in the folder") << QStringLiteral("a b/update/setup.sh") << true;
+        QTest::newRow("quotes and blanks in the name") << QStringLiteral("update/my \"new\" setup.sh") << true;
+        // As the downloader stores it: without the execute bit.
+        QTest::newRow("downloaded, not executable") << QStringLiteral("update/setup.sh") << false;
     }
     void startsTheInstallerInUpdateMode() {
         QFETCH(QString, relative);
-        const QString installer = writeInstaller(relative);
+        QFETCH(bool, executable);
+        const QString installer = writeInstaller(relative, executable);
         QVERIFY(!installer.isEmpty());
         UISoftwareUpdateMediator mediator;
         QVERIFY(mediator.update(installer));
