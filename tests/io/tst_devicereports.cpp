@@ -1,3 +1,4 @@
+#include <QElapsedTimer>
 #include <QtTest>
 #include <memory>
 
@@ -141,6 +142,31 @@ private slots:
         QCOMPARE(SimBus::writes(QStringLiteral("D-1")), written);
         QCOMPARE(SimBus::countOf(HidSim::TrafficKind::Open), 1);
         QCOMPARE(device->status(), IIoDevice::NoError);
+    }
+
+    // The device may take its time: a reply is awaited for one second, and not longer.
+    void replyIsAwaitedOneSecond_data() {
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("slow reply") << 400 << true;
+        QTest::newRow("too late") << 1300 << false;
+    }
+    void replyIsAwaitedOneSecond() {
+        QFETCH(int, delayMs);
+        QFETCH(bool, answered);
+        HidSim::Timings timings = HidSim::timings();
+        timings.replyDelayMs = delayMs;
+        HidSim::setTimings(timings);
+        const auto device = plug(DeviceType::SorrelReceiver, QStringLiteral("D-1"),
+                                 Reports::kReceiverUsagePage, nullptr, QStringLiteral("46.1.0-9"));
+        QElapsedTimer timer;
+        timer.start();
+        const Version version = Reports::readReceiverVersion(*device);
+        QCOMPARE(version.isValid(), answered);
+        QCOMPARE(device->status(), answered ? IIoDevice::NoError : IIoDevice::ReadError);
+        if (!answered) {
+            QVERIFY2(timer.elapsed() >= 950, qPrintable(QString::number(timer.elapsed())));
+        }
     }
 
     void failedExchanges_data() {
