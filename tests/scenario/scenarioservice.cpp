@@ -1,0 +1,127 @@
+#include "tests/scenario/scenarioservice.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <memory>
+
+#include "tools/updateservice/catalog.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+bool writeJson(const QString& path, const QJsonObject& document, QString* error) {
+    QFile file(path);
+    if (!QDir().mkpath(QFileInfo(path).path()) || !file.open(QIODevice::WriteOnly) ||
+        file.write(QJsonDocument(document).toJson()) < 0) {
+        *error = QStringLiteral("cannot write %1").arg(path);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+ScenarioService::ScenarioService() {
+    auto catalog = std::make_shared<Catalog>(m_folder.path());
+    m_server.setHandler(
+        [this, catalog](const QByteArray& target) { return catalog->answer(target, m_server.baseUrl()); });
+}
+
+quint16 ScenarioService::freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) {
+        return 0;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    quint16 port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+bool ScenarioService::listen(quint16 port, QString* error) {
+    if (!m_folder.isValid()) {
+        *error = QStringLiteral("no temporary folder for the catalog");
+        return false;
+    }
+    if (!m_server.listen(QHostAddress::LocalHost, port)) {
+        *error = QStringLiteral("cannot listen on port %1").arg(port);
+        return false;
+    }
+    return true;
+}
+
+QString ScenarioService::copyIn(const QString& source, const QString& name, QString* error) {
+    const QString unique = QStringLiteral("%1-%2").arg(++m_serial).arg(name);
+    const QString target = m_folder.filePath(QStringLiteral("files/") + unique);
+    if (!QDir().mkpath(QFileInfo(target).path()) || !QFile::copy(source, target)) {
+        *error = QStringLiteral("cannot copy %1 into the catalog").arg(source);
+        return {};
+    }
+    return QStringLiteral("{base}/files/") + QString::fromLatin1(QUrl::toPercentEncoding(unique));
+}
+
+bool ScenarioService::offerFirmware(const QString& model, const QString& receiver_version,
+                                    const QString& receiver_image, const QString& headset_version,
+                                    const QString& headset_image, QString* error) {
+    QJsonObject offer;
+    if (!receiver_version.isEmpty()) {
+        const QString url =
+            copyIn(receiver_image, QStringLiteral("%1_Dongle_T%2.dfu").arg(model, receiver_version), error);
+        if (url.isEmpty()) {
+            return false;
+        }
+        offer.insert(QStringLiteral("fw_version_dongle"), receiver_version);
+        offer.insert(QStringLiteral("fw_download_url_dongle"), url);
+    }
+    if (!headset_version.isEmpty()) {
+        const QString url =
+            copyIn(headset_image, QStringLiteral("%1_Headset_T%2.dfu").arg(model, headset_version), error);
+        if (url.isEmpty()) {
+            return false;
+        }
+        offer.insert(QStringLiteral("fw_version_headset"), headset_version);
+        offer.insert(QStringLiteral("fw_download_url_headset"), url);
+    }
+    return writeJson(m_folder.filePath(QStringLiteral("firmware/%1.json").arg(model)),
+                     QJsonObject{{QStringLiteral("firmwares"), QJsonArray{offer}}}, error);
+}
+
+bool ScenarioService::offerProgram(const QString& platform, const QString& version, const QString& file,
+                                   QString* error) {
+    const QString url = copyIn(file, QFileInfo(file).fileName(), error);
+    if (url.isEmpty()) {
+        return false;
+    }
+    const QJsonObject offer{{QStringLiteral("latest_app_version"), version},
+                            {QStringLiteral("app_update_url"), url}};
+    return writeJson(m_folder.filePath(QStringLiteral("apps/%1.json").arg(platform)),
+                     QJsonObject{{QStringLiteral("apps"), QJsonArray{offer}}}, error);
+}
+
+void ScenarioService::withdrawAll() {
+    QDir(m_folder.filePath(QStringLiteral("firmware"))).removeRecursively();
+    QDir(m_folder.filePath(QStringLiteral("apps"))).removeRecursively();
+}
+
+int ScenarioService::countRequests(const QByteArray& part) const {
+    int n = 0;
+    for (const QByteArray& target : m_server.requests()) {
+        if (target.contains(part)) {
+            ++n;
+        }
+    }
+    return n;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+#include "tools/updateservice/httpserver.h"
+
+// The local update service on a loopback port chosen before the program starts (the program reads the
+// service's address once, when its update manager is made). It offers nothing until told to.
+class ScenarioService {
+public:
+    ScenarioService();
+
+    // A loopback port that was free a moment ago.
+    [[nodiscard]] static quint16 freePort();
+
+    bool listen(quint16 port, QString* error);
+
+    // Replaces the firmware offers of a model. An empty version leaves that kind out; the files are copied
+    // into the catalog under fresh names, so a new offer never shares a download with an old one.
+    bool offerFirmware(const QString& model, const QString& receiver_version, const QString& receiver_image,
+                       const QString& headset_version, const QString& headset_image, QString* error);
+    bool offerProgram(const QString& platform, const QString& version, const QString& file, QString* error);
+    void withdrawAll();
+
+    [[nodiscard]] QList<QByteArray> requests() const { return m_server.requests(); }
+    [[nodiscard]] int countRequests(const QByteArray& part) const;
+    void clearRequests() { m_server.clearRequests(); }
+    [[nodiscard]] HttpServer& server() { return m_server; }
+
+private:
+    QString copyIn(const QString& source, const QString& name, QString* error);
+
+    QTemporaryDir m_folder;
+    HttpServer m_server;
+    int m_serial = 0;
+};

@@ -1,0 +1,161 @@
+#include "tests/scenario/scenariowindow.h"
+
+#include <QDir>
+#include <QFontDatabase>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QtTest>
+
+#include "app/application.h"
+#include "mediator/uifirmwareupdatemediator.h"
+#include "updater/updatemanager.h"
+
+namespace {
+
+QMutex g_messagesMutex;
+QStringList g_messages;
+QtMessageHandler g_previousHandler = nullptr;
+
+// Keeps what QML reports about its own files: a TypeError in a handler leaves the page as it was, which
+// a scenario would otherwise only see as a time-out.
+void recordQmlMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    const bool fromQml = message.contains(QLatin1String("qrc:/")) ||
+                         (context.file && QByteArray(context.file).startsWith("qrc:/"));
+    if (fromQml && type != QtDebugMsg && type != QtInfoMsg) {
+        QMutexLocker locker(&g_messagesMutex);
+        g_messages.append(message);
+    }
+    if (g_previousHandler) {
+        g_previousHandler(type, context, message);
+    }
+}
+
+void loadFonts() {
+    static bool loaded = false;
+    if (loaded) {
+        return;
+    }
+    loaded = true;
+    const QDir fonts(QStringLiteral(":/fonts"));
+    const auto entries = fonts.entryInfoList(QDir::Files, QDir::NoSort);
+    for (const QFileInfo& entry : entries) {
+        QFontDatabase::addApplicationFont(entry.absoluteFilePath());
+    }
+}
+
+}  // namespace
+
+ScenarioWindow::ScenarioWindow(Application& app) : m_app(app) {
+    if (!g_previousHandler) {
+        g_previousHandler = qInstallMessageHandler(recordQmlMessage);
+    }
+}
+
+ScenarioWindow::~ScenarioWindow() {
+    unload();
+}
+
+bool ScenarioWindow::load(QString* error) {
+    unload();
+    loadFonts();
+    m_engine = std::make_unique<QQmlApplicationEngine>();
+    m_engine->rootContext()->setContextProperty(QStringLiteral("App"), &m_app);
+    m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
+    if (m_engine->rootObjects().isEmpty()) {
+        *error = QStringLiteral("main.qml gave no object: ") + takeQmlMessages().join(QLatin1Char('\n'));
+        return false;
+    }
+    m_window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().constFirst());
+    if (!m_window) {
+        *error = QStringLiteral("the root object of main.qml is not a window");
+        return false;
+    }
+    if (!QTest::qWaitForWindowExposed(m_window)) {
+        *error = QStringLiteral("the window was never exposed");
+        return false;
+    }
+    return true;
+}
+
+void ScenarioWindow::unload() {
+    m_engine.reset();
+}
+
+QObject* ScenarioWindow::object(const QString& name) const {
+    return m_window ? m_window->findChild<QObject*>(name) : nullptr;
+}
+
+QQuickItem* ScenarioWindow::page() const {
+    QObject* stack = object(QStringLiteral("stackView"));
+    return stack ? stack->property("currentItem").value<QQuickItem*>() : nullptr;
+}
+
+QString ScenarioWindow::pageName() const {
+    QQuickItem* current = page();
+    return current ? current->objectName() : QString();
+}
+
+QQuickItem* ScenarioWindow::item(const QString& name) const {
+    QQuickItem* current = page();
+    return current ? current->findChild<QQuickItem*>(name) : nullptr;
+}
+
+QString ScenarioWindow::text(const QString& name) const {
+    QQuickItem* target = item(name);
+    return target ? target->property("text").toString() : QString();
+}
+
+bool ScenarioWindow::isShown(const QString& name) const {
+    QQuickItem* target = item(name);
+    return target && target->isVisible() && target->opacity() > 0;
+}
+
+bool ScenarioWindow::isShownAndEnabled(const QString& name) const {
+    QQuickItem* target = item(name);
+    return isShown(name) && target->isEnabled();
+}
+
+bool ScenarioWindow::click(const QString& name, Qt::KeyboardModifiers modifiers) {
+    if (!isShownAndEnabled(name)) {
+        return false;
+    }
+    QQuickItem* target = item(name);
+    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+    QTest::mouseClick(m_window, Qt::LeftButton, modifiers, centre.toPoint());
+    return true;
+}
+
+bool ScenarioWindow::waitForPage(const QString& name, int timeout_ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (pageName() != name && timer.elapsed() < timeout_ms) {
+        QTest::qWait(5);
+    }
+    return pageName() == name;
+}
+
+bool ScenarioWindow::openFromWelcome(const QString& tile, const QString& expected_page) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!isShownAndEnabled(tile) && timer.elapsed() < 3000) {
+        QTest::qWait(5);
+    }
+    return click(tile) && waitForPage(expected_page);
+}
+
+UIMediator::UIFirmwareUpdateMediator* ScenarioWindow::firmware() const {
+    return qobject_cast<UIMediator::UIFirmwareUpdateMediator*>(m_app.firmwareUpdateMediator());
+}
+
+Updater::UpdateManager* ScenarioWindow::updates() const {
+    return qobject_cast<Updater::UpdateManager*>(m_app.updateManager());
+}
+
+QStringList ScenarioWindow::takeQmlMessages() {
+    QMutexLocker locker(&g_messagesMutex);
+    QStringList messages;
+    messages.swap(g_messages);
+    return messages;
+}

@@ -1,0 +1,313 @@
+// Offers from the local update service and what the window makes of them: the notice, a firmware update
+// from the welcome page to the end, its failures, a firmware file chosen by hand, and a newer program.
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/application.h"
+#include "mediator/uifirmwareupdatemediator.h"
+#include "tests/scenario/scenariotest.h"
+#include "updater/updatemanager.h"
+
+using HidSim::DeviceType;
+using Mediator = UIMediator::UIFirmwareUpdateMediator;
+
+namespace {
+
+const QString kModel = QStringLiteral("Sorrel");
+
+struct Family {
+    DeviceType type;
+    QString tile;
+    QString devicePage;
+    QString noun;  // as the pages' texts name it
+};
+
+Family family(bool receiver) {
+    return receiver ? Family{DeviceType::SorrelReceiver, QStringLiteral("receiverTile"),
+                             QStringLiteral("receiverPage"), QStringLiteral("receiver")}
+                    : Family{DeviceType::SorrelHeadset, QStringLiteral("headsetTile"),
+                             QStringLiteral("headsetPage"), QStringLiteral("headset")};
+}
+
+}  // namespace
+
+class TestUpdateScenarios : public ScenarioTest {
+    Q_OBJECT
+
+public:
+    using ScenarioTest::ScenarioTest;
+
+private:
+    QQuickItem* notice(const QString& tile) const {
+        QQuickItem* owner = m_ui.item(tile);
+        return owner ? owner->findChild<QQuickItem*>(QStringLiteral("updateAvailableLabel")) : nullptr;
+    }
+
+    bool offer(const QString& receiver_version, const QString& headset_version) {
+        QString error;
+        const bool ok = m_service.offerFirmware(kModel, receiver_version, kReceiverImage, headset_version,
+                                                kHeadsetImage, &error);
+        if (!ok) {
+            qWarning("%s", qPrintable(error));
+        }
+        return ok;
+    }
+
+    QString offeredVersion(bool receiver, const QString& format = QStringLiteral("M.m.p")) const {
+        return receiver ? m_ui.updates()->getReceiverUpdateVersionString(kModel, format)
+                        : m_ui.updates()->getHeadsetUpdateVersionString(kModel, format);
+    }
+
+    // What the operating system sends to the program as a whole, on macOS from the Dock's Quit.
+    bool applicationAcceptsClose() {
+        QCloseEvent event;
+        QCoreApplication::sendEvent(&m_app, &event);
+        return event.isAccepted();
+    }
+
+    // Closing asks first: a window that refuses stays on the screen.
+    bool windowAcceptsClose() {
+        const bool closed = m_ui.window()->close();
+        QTest::qWait(20);
+        return closed && !m_ui.window()->isVisible();
+    }
+
+private slots:
+    void initTestCase() {
+        QString error;
+        QVERIFY2(startService(&error), qPrintable(error));
+    }
+    void init() { prepare(); }
+    void cleanup() { finish(); }
+
+    void noticeComparesMajorAndMinor_data() {
+        QTest::addColumn<bool>("receiver");
+        QTest::newRow("receiver") << true;
+        QTest::newRow("headset") << false;
+    }
+
+    // First the service offers a version newer in its third part only, then a newer minor version. The
+    // manager keeps its files for the whole run, so this comes before any other offer of the model.
+    void noticeComparesMajorAndMinor() {
+        QFETCH(bool, receiver);
+        const Family f = family(receiver);
+        QVERIFY(receiver ? offer(QStringLiteral("1.45.7"), QString())
+                         : offer(QString(), QStringLiteral("1.45.7")));
+        const int id = plug(f.type, QStringLiteral("N-1"), QStringLiteral("1.45.0"));
+        QVERIFY(loadWindow());
+        QTRY_VERIFY_WITH_TIMEOUT(m_ui.isShownAndEnabled(f.tile), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(offeredVersion(receiver), QStringLiteral("1.45.7"), 10000);
+        QTest::qWait(300);
+        QVERIFY(!notice(f.tile)->isVisible());
+        QVERIFY(m_ui.openFromWelcome(f.tile, f.devicePage));
+        QVERIFY(!m_ui.isShown(QStringLiteral("updateButton")));
+        QVERIFY(!m_ui.isShown(QStringLiteral("availableLabel")));
+        QVERIFY(m_ui.isShownAndEnabled(QStringLiteral("doneButton")));
+        QVERIFY(m_ui.isShown(QStringLiteral("doneCheck")));
+        QVERIFY(m_ui.click(QStringLiteral("doneButton")));
+        QVERIFY(m_ui.waitForPage(QStringLiteral("welcomePage")));
+
+        // A newer minor version appears; the person plugs the device in again.
+        QVERIFY(receiver ? offer(QStringLiteral("1.46.0"), QString())
+                         : offer(QString(), QStringLiteral("1.46.0")));
+        QVERIFY(HidSim::unplug(id));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_ui.item(f.tile)->isEnabled(), 2000);
+        plug(f.type, QStringLiteral("N-1"), QStringLiteral("1.45.0"));
+        QTRY_COMPARE_WITH_TIMEOUT(offeredVersion(receiver), QStringLiteral("1.46.0"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(notice(f.tile)->isVisible(), 2000);
+        QCOMPARE(notice(f.tile)->property("text").toString(), QStringLiteral("Update available"));
+        QVERIFY(m_ui.openFromWelcome(f.tile, f.devicePage));
+        QCOMPARE(m_ui.text(QStringLiteral("availableLabel")), QStringLiteral("1.46 available"));
+        QVERIFY(m_ui.isShownAndEnabled(QStringLiteral("updateButton")));
+        QVERIFY(!m_ui.isShown(QStringLiteral("doneButton")));
+        QVERIFY(!m_ui.isShown(QStringLiteral("doneCheck")));
+    }
+
+    void updateFromWelcomeToTheEnd_data() {
+        QTest::addColumn<bool>("receiver");
+        QTest::newRow("receiver") << true;
+        QTest::newRow("headset") << false;
+    }
+
+    void updateFromWelcomeToTheEnd() {
+        QFETCH(bool, receiver);
+        const Family f = family(receiver);
+        QVERIFY(offer(QStringLiteral("1.46.0"), QStringLiteral("1.46.0")));
+        // Long enough away in update mode to try closing meanwhile.
+        setReenumerateMs(400);
+        const int id = plug(f.type, QStringLiteral("U-1"), QStringLiteral("1.45.0"));
+        QVERIFY(loadWindow());
+        QTRY_VERIFY_WITH_TIMEOUT(m_ui.isShownAndEnabled(f.tile) && notice(f.tile)->isVisible(), 10000);
+        QVERIFY(m_ui.openFromWelcome(f.tile, f.devicePage));
+        QTRY_COMPARE(m_ui.text(QStringLiteral("availableLabel")), QStringLiteral("1.46 available"));
+
+        QVERIFY(m_ui.click(QStringLiteral("updateButton")));
+        QVERIFY(m_ui.waitForPage(QStringLiteral("progressPage")));
+        QCOMPARE(m_ui.page()->property("deviceType").toInt(), int(f.type));
+        QVERIFY(m_ui.firmware()->isRunning());
+        QVERIFY(!windowAcceptsClose());
+        QVERIFY(!applicationAcceptsClose());
+        QVERIFY(m_ui.window()->isVisible());
+
+        QTRY_COMPARE_WITH_TIMEOUT(m_ui.text(QStringLiteral("titleLabel")),
+                                  QStringLiteral("Updating your %1...").arg(f.noun), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_ui.isShown(QStringLiteral("progressBar")), 10000);
+        QVERIFY(!m_ui.isShown(QStringLiteral("busyIndicator")));
+        QVERIFY(!windowAcceptsClose());
+        QVERIFY2(m_ui.waitForPage(QStringLiteral("finalPage"), 60000),
+                 qPrintable(m_ui.pageName() + QLatin1Char(' ') +
+                            QString::number(int(m_ui.firmware()->getLastStatus()))));
+        QCOMPARE(m_ui.text(QStringLiteral("titleLabel")), QStringLiteral("You're all set!"));
+        QCOMPARE(HidSim::device(id).firmware, QStringLiteral("1.46.0"));
+        QCOMPARE(HidSim::device(id).mode, HidSim::Mode::Normal);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_ui.firmware()->isRunning(), 5000);
+        QVERIFY(applicationAcceptsClose());
+
+        // Back on the welcome page the device is up to date: no notice.
+        QVERIFY(m_ui.click(QStringLiteral("doneButton")));
+        QVERIFY(m_ui.waitForPage(QStringLiteral("welcomePage")));
+        QTRY_VERIFY_WITH_TIMEOUT(m_ui.isShownAndEnabled(f.tile), 2000);
+        QTest::qWait(300);
+        QVERIFY(!notice(f.tile)->isVisible());
+
+        QVERIFY(windowAcceptsClose());
+    }
+
+    void updateTimeout_data() {
+        QTest::addColumn<bool>("receiver");
+        QTest::addColumn<QString>("errorPage");
+        QTest::addColumn<QString>("leave");
+        QTest::newRow("receiver") << true << "errorReceiverUpdatePage"
+                                  << "tryAgainButton";
+        QTest::newRow("headset") << false << "errorPage"
+                                 << "doneButton";
+    }
+
+    // The device leaves for update mode and does not come back within the wait.
+    void updateTimeout() {
+        QFETCH(bool, receiver);
+        QFETCH(QString, errorPage);
+        QFETCH(QString, leave);
+        const Family f = family(receiver);
+        QVERIFY(offer(QStringLiteral("1.46.0"), QStringLiteral("1.46.0")));
+        setReenumerateMs(60000);
+        setDeviceWaitMs(400);
+        const int id = plug(f.type, QStringLiteral("T-1"), QStringLiteral("1.45.0"));
+        QVERIFY(loadWindow());
+        QTRY_VERIFY_WITH_TIMEOUT(m_ui.isShownAndEnabled(f.tile) && notice(f.tile)->isVisible(), 10000);
+        QVERIFY(m_ui.openFromWelcome(f.tile, f.devicePage));
+        QVERIFY(m_ui.click(QStringLiteral("updateButton")));
+        QVERIFY(m_ui.waitForPage(QStringLiteral("progressPage")));
+        QVERIFY2(m_ui.waitForPage(errorPage, 10000), qPrintable(m_ui.pageName()));
+        QCOMPARE(m_ui.firmware()->getLastStatus(), Mediator::Status::Timeout);
+        QCOMPARE(m_ui.page()->property("deviceType").toInt(), int(f.type));
+        QCOMPARE(HidSim::device(id).firmware, QStringLiteral("1.45.0"));
+        if (!receiver) {
+            QCOMPARE(m_ui.text(QStringLiteral("bodyLabel")),
+                     QStringLiteral("Please keep your headset plugged in during the\nentire process."));
+        } else {
+            QVERIFY(m_ui.isShown(QStringLiteral("receiverPicture")));
+        }
+        QTRY_VERIFY(!m_ui.firmware()->isRunning());
+        QVERIFY(applicationAcceptsClose());
+
+        // The device is still away in update mode, so there is nothing to go back to.
+        QVERIFY(m_ui.click(leave));
+        QVERIFY(m_ui.waitForPage(QStringLiteral("welcomePage")));
+        QVERIFY(windowAcceptsClose());
+    }
+
+    void chosenFile_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("blank in the folder") << "new firmware"
+                                             << "receiver.dfu";
+        QTest::newRow("blanks in both") << "my files/new firmware"
+                                        << "receiver 1.46.dfu";
+        QTest::newRow("blank, umlaut, percent and hash") << "Firmware für 100% #2"
+                                                         << "receiver 1.46.dfu";
+    }
+
+    // Alt-click on the version, then the path typed into the file chooser and accepted with Enter, which
+    // the chooser turns into a URL as below.
+    void chosenFile() {
+        QFETCH(QString, folder);
+        QFETCH(QString, name);
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        QVERIFY(QDir().mkpath(root.filePath(folder)));
+        const QString path = root.filePath(folder + QLatin1Char('/') + name);
+        QVERIFY(QFile::copy(kReceiverImage, path));
+
+        const int id = plug(DeviceType::SorrelReceiver, QStringLiteral("F-1"), QStringLiteral("1.44.0"));
+        QVERIFY(loadWindow());
+        QVERIFY(m_ui.openFromWelcome(QStringLiteral("receiverTile"), QStringLiteral("receiverPage")));
+        QObject* dialog = m_ui.object(QStringLiteral("fileDialog"));
+        QVERIFY(dialog);
+        QVERIFY(m_ui.click(QStringLiteral("versionLabel"), Qt::AltModifier));
+        QTRY_VERIFY(dialog->property("visible").toBool());
+
+        QUrl url;
+        QVERIFY(
+            QMetaObject::invokeMethod(dialog, "pathToUrl", Q_RETURN_ARG(QUrl, url), Q_ARG(QString, path)));
+        QCOMPARE(url.toLocalFile(), path);
+        QVERIFY(QMetaObject::invokeMethod(dialog, "clearSelection"));
+        bool added = false;
+        QVERIFY(
+            QMetaObject::invokeMethod(dialog, "addSelection", Q_RETURN_ARG(bool, added), Q_ARG(QUrl, url)));
+        QVERIFY(added);
+        QVERIFY(QMetaObject::invokeMethod(dialog, "accept"));
+        QTRY_VERIFY(!dialog->property("visible").toBool());
+
+        QVERIFY2(m_ui.waitForPage(QStringLiteral("progressPage")),
+                 qPrintable(m_ui.pageName() + QLatin1Char(' ') +
+                            QString::number(int(m_ui.firmware()->getLastStatus()))));
+        QVERIFY2(m_ui.waitForPage(QStringLiteral("finalPage"), 60000), qPrintable(m_ui.pageName()));
+        QCOMPARE(HidSim::device(id).firmware, QStringLiteral("1.46.0"));
+    }
+
+    // The window asks for a newer program when it opens and hands a downloaded one to the installer in
+    // its update mode without asking; the program keeps running.
+    void newerProgramIsHandedOver() {
+        QTemporaryDir work;
+        QVERIFY(work.isValid());
+        const QString log = work.filePath(QStringLiteral("arguments.log"));
+        const QString script = work.filePath(QStringLiteral("setup.sh"));
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + log.toUtf8() + "'\n");
+        file.close();
+        QString error;
+        QVERIFY2(m_service.offerProgram(QStringLiteral("linux"), QStringLiteral("9.0.0"), script, &error),
+                 qPrintable(error));
+
+        QSignalSpy offered(m_ui.updates(), &Updater::UpdateManager::softwareUpdateChanged);
+        QVERIFY(loadWindow());
+        QTRY_VERIFY_WITH_TIMEOUT(offered.count() > 0, 10000);
+        QCOMPARE(m_service.countRequests("/app_info/linux/"), 1);
+        const QString downloaded = m_ui.updates()->getSoftwareUpdatePath(QStringLiteral("linux"));
+        QVERIFY(QFileInfo(downloaded).isFile());
+        QCOMPARE(
+            m_ui.updates()->getSoftwareUpdateVersionString(QStringLiteral("linux"), QStringLiteral("M.m.p")),
+            QStringLiteral("9.0.0"));
+
+        const auto arguments = [&log] {
+            QFile written(log);
+            return written.open(QIODevice::ReadOnly) ? QString::fromUtf8(written.readAll()) : QString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(arguments(), QStringLiteral("-update\n"), 5000);
+        QVERIFY(m_ui.window()->isVisible());
+    }
+};
+
+int main(int argc, char** argv) {
+    return runScenarios(argc, argv, [](Application& app, quint16 port) -> QObject* {
+        return new TestUpdateScenarios(app, port);
+    });
+}
+
+#include "tst_updatescenarios.moc"
