@@ -21,17 +21,21 @@ bool hasInterface(const IoDeviceInfo& entry, const DeviceId& id) {
     return false;
 }
 
+// Whether a wide character needs more than one QChar, or is half of a pair, which only Qt's decoder handles.
+bool isOutsideBasicPlane(quint32 c) {
+    return c > 0xffff || (c >= 0xd800 && c < 0xe000);
+}
+
 // Serial numbers are short and nearly always within the Basic Multilingual Plane, where each wide character
 // is one QChar; that path skips the general UTF-32 decoder, which is most of a scan's own cost. Anything
-// else goes through Qt's conversion.
+// else, and every 16-bit wchar_t, goes through Qt's conversion.
 QString fromWide(const wchar_t* text) {
     if (text == nullptr) {
         return {};
     }
     const std::size_t length = std::wcslen(text);
-    if (sizeof(wchar_t) == sizeof(QChar) || std::any_of(text, text + length, [](wchar_t c) {
-            return quint32(c) > 0xffff || (c >= 0xd800 && c < 0xe000);
-        })) {
+    if (sizeof(wchar_t) == sizeof(QChar) ||
+        std::any_of(text, text + length, [](wchar_t c) { return isOutsideBasicPlane(quint32(c)); })) {
         return QString::fromWCharArray(text, int(length));
     }
     QString out(int(length), Qt::Uninitialized);
