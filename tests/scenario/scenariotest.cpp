@@ -64,13 +64,13 @@ bool ScenarioTest::loadWindow() {
 
 int ScenarioTest::plug(HidSim::DeviceType type, const QString& serial, const QString& firmware,
                        const HidSim::RepairScript& repair) {
-    HidSim::DeviceSpec spec;
-    spec.type = type;
-    spec.serial = serial;
-    spec.firmware = firmware;
-    spec.revision = 3;
-    spec.repair = repair;
-    return HidSim::plug(spec);
+    HidSim::DeviceSpec device;
+    device.type = type;
+    device.serial = serial;
+    device.firmware = firmware;
+    device.revision = 3;
+    device.repair = repair;
+    return HidSim::plug(device);
 }
 
 void ScenarioTest::setReenumerateMs(int ms) {

@@ -1,0 +1,64 @@
+// Preloaded into a Qt Quick program: writes the monotonic time of the first frame swapped by its first
+// Quick window to the file named by UIBENCH_REPORT. Nothing else; the program under test is not touched.
+#include <QCoreApplication>
+#include <QEvent>
+#include <QQuickWindow>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<bool> g_reported{false};
+
+// Runs on the render thread under the threaded render loop: plain system calls, no Qt objects.
+void reportFirstFrame() {
+    if (g_reported.exchange(true)) {
+        return;
+    }
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const char* path = std::getenv("UIBENCH_REPORT");
+    if (!path) {
+        return;
+    }
+    char line[64];
+    const int length = std::snprintf(line, sizeof(line), "first-frame %lld\n",
+                                     static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        (void)!::write(fd, line, static_cast<size_t>(length));
+        ::close(fd);
+    }
+}
+
+// Windows are no children of the application, but every event for them passes its filters; the first
+// one for a Quick window (its surface being created) comes before any frame.
+class WindowCatcher : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        Q_UNUSED(event)
+        if (auto* window = qobject_cast<QQuickWindow*>(watched)) {
+            connect(window, &QQuickWindow::frameSwapped, window, reportFirstFrame, Qt::DirectConnection);
+            QCoreApplication::instance()->removeEventFilter(this);
+            deleteLater();
+        }
+        return false;
+    }
+};
+
+void installCatcher() {
+    QCoreApplication* app = QCoreApplication::instance();
+    app->installEventFilter(new WindowCatcher(app));
+}
+
+}  // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(installCatcher)
