@@ -19,6 +19,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 1" HUP INT TERM
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
@@ -39,18 +40,14 @@ wait_for() {
 
 # A real click at a point of the window, as the installer lays its pages out at fixed positions.
 click() {
+    xdotool windowraise "$window"
     xdotool mousemove --sync --window "$window" "$1" "$2" click 1
 }
 
 find_window() { window=$(xdotool search --onlyvisible --name '^Sonella Desktop$' 2>/dev/null | head -n 1); [ -n "$window" ]; }
 meldra_running() {
-    for exe in /proc/[0-9]*/exe; do
-        if [ "$(readlink "$exe" 2>/dev/null)" = "$installed" ]; then
-            meldra_pid=${exe#/proc/}; meldra_pid=${meldra_pid%/exe}
-            return 0
-        fi
-    done
-    return 1
+    meldra_pid=$(find /proc -maxdepth 2 -name exe -lname "$installed" 2>/dev/null | head -n 1 | cut -d/ -f3)
+    [ -n "$meldra_pid" ]
 }
 
 "$bundle" > "$work/installer.log" 2>&1 &
