@@ -177,47 +177,74 @@ private slots:
         QVERIFY(windowAcceptsClose());
     }
 
-    void updateTimeout_data() {
+    void updateFails_data() {
         QTest::addColumn<bool>("receiver");
+        QTest::addColumn<bool>("pulledOut");  // else it never comes back from update mode in time
         QTest::addColumn<QString>("errorPage");
-        QTest::addColumn<QString>("leave");
-        QTest::newRow("receiver") << true << "errorReceiverUpdatePage"
-                                  << "tryAgainButton";
-        QTest::newRow("headset") << false << "errorPage"
-                                 << "doneButton";
+        QTest::newRow("receiver times out") << true << false << "errorReceiverUpdatePage";
+        QTest::newRow("headset times out") << false << false << "errorPage";
+        QTest::newRow("receiver pulled out while flashing") << true << true << "errorReceiverUpdatePage";
+        QTest::newRow("headset pulled out while flashing") << false << true << "errorPage";
     }
 
-    // The device leaves for update mode and does not come back within the wait.
-    void updateTimeout() {
+    void updateFails() {
         QFETCH(bool, receiver);
+        QFETCH(bool, pulledOut);
         QFETCH(QString, errorPage);
-        QFETCH(QString, leave);
         const Family f = family(receiver);
         QVERIFY(offer(QStringLiteral("1.46.0"), QStringLiteral("1.46.0")));
-        setReenumerateMs(60000);
-        setDeviceWaitMs(400);
+        if (pulledOut) {
+            // Slow enough flashing to pull the plug in the middle of it.
+            HidSim::Timings bus = HidSim::timings();
+            bus.updateReportIntervalUs = 300;
+            HidSim::setTimings(bus);
+        } else {
+            setReenumerateMs(60000);
+            setDeviceWaitMs(400);
+        }
         const int id = plug(f.type, QStringLiteral("T-1"), QStringLiteral("1.45.0"));
         QVERIFY(loadWindow());
         QTRY_VERIFY_WITH_TIMEOUT(m_ui.isShownAndEnabled(f.tile) && notice(f.tile)->isVisible(), 10000);
         QVERIFY(m_ui.openFromWelcome(f.tile, f.devicePage));
         QVERIFY(m_ui.click(QStringLiteral("updateButton")));
         QVERIFY(m_ui.waitForPage(QStringLiteral("progressPage")));
+        if (pulledOut) {
+            QTRY_VERIFY_WITH_TIMEOUT(m_ui.page()->property("percents").toInt() > 0, 10000);
+            QVERIFY(HidSim::unplug(id));
+        }
         QVERIFY2(m_ui.waitForPage(errorPage, 10000), qPrintable(m_ui.pageName()));
-        QCOMPARE(m_ui.firmware()->getLastStatus(), Mediator::Status::Timeout);
+        const Mediator::Status status = m_ui.firmware()->getLastStatus();
+        if (pulledOut) {
+            QVERIFY2(status == Mediator::Status::Failed || status == Mediator::Status::DeviceError,
+                     qPrintable(QString::number(int(status))));
+        } else {
+            QCOMPARE(status, Mediator::Status::Timeout);
+            QCOMPARE(HidSim::device(id).firmware, QStringLiteral("1.45.0"));
+        }
         QCOMPARE(m_ui.page()->property("deviceType").toInt(), int(f.type));
-        QCOMPARE(HidSim::device(id).firmware, QStringLiteral("1.45.0"));
-        if (!receiver) {
+        if (receiver) {
+            QVERIFY(m_ui.isShown(QStringLiteral("receiverPicture")));
+        } else {
             QCOMPARE(m_ui.text(QStringLiteral("bodyLabel")),
                      QStringLiteral("Please keep your headset plugged in during the\nentire process."));
-        } else {
-            QVERIFY(m_ui.isShown(QStringLiteral("receiverPicture")));
         }
         QTRY_VERIFY(!m_ui.firmware()->isRunning());
         QVERIFY(applicationAcceptsClose());
 
-        // The device is still away in update mode, so there is nothing to go back to.
-        QVERIFY(m_ui.click(leave));
-        QVERIFY(m_ui.waitForPage(QStringLiteral("welcomePage")));
+        if (!receiver) {
+            QVERIFY(m_ui.click(QStringLiteral("doneButton")));
+            QVERIFY(m_ui.waitForPage(QStringLiteral("welcomePage")));
+        } else if (pulledOut) {
+            // As the page asks: plug the receiver back in and try again.
+            plug(f.type, QStringLiteral("T-1"), QStringLiteral("1.45.0"));
+            QVERIFY(m_ui.click(QStringLiteral("tryAgainButton")));
+            QVERIFY2(m_ui.waitForPage(f.devicePage), qPrintable(m_ui.pageName()));
+            QCOMPARE(m_ui.page()->property("deviceType").toInt(), int(f.type));
+        } else {
+            // Still away in update mode: there is nothing to go back to.
+            QVERIFY(m_ui.click(QStringLiteral("tryAgainButton")));
+            QVERIFY(m_ui.waitForPage(QStringLiteral("welcomePage")));
+        }
         QVERIFY(windowAcceptsClose());
     }
 
@@ -270,9 +297,20 @@ private slots:
         QCOMPARE(HidSim::device(id).firmware, QStringLiteral("1.46.0"));
     }
 
+    void programOffer_data() {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<bool>("handedOver");
+        // In this order: the manager keeps a downloaded program for the rest of the run.
+        QTest::newRow("older") << "1.1.0" << false;
+        QTest::newRow("the same") << "1.2.217" << false;
+        QTest::newRow("newer") << "9.0.0" << true;
+    }
+
     // The window asks for a newer program when it opens and hands a downloaded one to the installer in
     // its update mode without asking; the program keeps running.
-    void newerProgramIsHandedOver() {
+    void programOffer() {
+        QFETCH(QString, version);
+        QFETCH(bool, handedOver);
         QTemporaryDir work;
         QVERIFY(work.isValid());
         const QString log = work.filePath(QStringLiteral("arguments.log"));
@@ -282,23 +320,28 @@ private slots:
         file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + log.toUtf8() + "'\n");
         file.close();
         QString error;
-        QVERIFY2(m_service.offerProgram(QStringLiteral("linux"), QStringLiteral("9.0.0"), script, &error),
-                 qPrintable(error));
-
-        QSignalSpy offered(m_ui.updates(), &Updater::UpdateManager::softwareUpdateChanged);
-        QVERIFY(loadWindow());
-        QTRY_VERIFY_WITH_TIMEOUT(offered.count() > 0, 10000);
-        QCOMPARE(m_service.countRequests("/app_info/linux/"), 1);
-        const QString downloaded = m_ui.updates()->getSoftwareUpdatePath(QStringLiteral("linux"));
-        QVERIFY(QFileInfo(downloaded).isFile());
-        QCOMPARE(
-            m_ui.updates()->getSoftwareUpdateVersionString(QStringLiteral("linux"), QStringLiteral("M.m.p")),
-            QStringLiteral("9.0.0"));
-
+        QVERIFY2(m_service.offerProgram(QStringLiteral("linux"), version, script, &error), qPrintable(error));
         const auto arguments = [&log] {
             QFile written(log);
             return written.open(QIODevice::ReadOnly) ? QString::fromUtf8(written.readAll()) : QString();
         };
+
+        QSignalSpy offered(m_ui.updates(), &Updater::UpdateManager::softwareUpdateChanged);
+        QVERIFY(loadWindow());
+        QTRY_COMPARE_WITH_TIMEOUT(m_service.countRequests("/app_info/linux/"), 1, 5000);
+        if (!handedOver) {
+            QTest::qWait(1500);
+            QCOMPARE(offered.count(), 0);
+            QCOMPARE(m_service.countRequests("/files/"), 0);
+            QVERIFY(!QFile::exists(log));
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(offered.count() > 0, 10000);
+        const QString downloaded = m_ui.updates()->getSoftwareUpdatePath(QStringLiteral("linux"));
+        QVERIFY(QFileInfo(downloaded).isFile());
+        QCOMPARE(
+            m_ui.updates()->getSoftwareUpdateVersionString(QStringLiteral("linux"), QStringLiteral("M.m.p")),
+            version);
         QTRY_COMPARE_WITH_TIMEOUT(arguments(), QStringLiteral("-update\n"), 5000);
         QVERIFY(m_ui.window()->isVisible());
     }
