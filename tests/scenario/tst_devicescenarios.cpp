@@ -88,6 +88,8 @@ private slots:
         // No offer from the service: no notice.
         QVERIFY(!tileLabel(tile, QStringLiteral("updateAvailableLabel"))->isVisible());
 
+        // Again somewhere inside a poll period, not right after the tick that saw the device come.
+        QTest::qWait(130);
         QVERIFY(HidSim::unplug(id));
         const qint64 disabled = elapsedUntil([&] { return !m_ui.item(tile)->isEnabled(); });
         qInfo("%s disabled %lld ms after unplugging", qPrintable(tile), disabled);
@@ -116,7 +118,8 @@ private slots:
         QVERIFY(m_ui.openFromWelcome(tile, devicePage));
         QCOMPARE(m_ui.page()->property("deviceType").toInt(), type);
         QCOMPARE(m_ui.text(QStringLiteral("versionLabel")), QStringLiteral("Firmware Version: 1.45"));
-        QTest::qWait(90);
+        // Past the page's first frames, which delay its timer, and inside a poll period.
+        QTest::qWait(400);
 
         QVERIFY(HidSim::unplug(id));
         const qint64 back = elapsedUntil([&] { return m_ui.pageName() == QLatin1String("welcomePage"); });
