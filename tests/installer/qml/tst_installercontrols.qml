@@ -13,7 +13,7 @@ TestCase {
     Component { id: buttonComponent; ArcaButton { text: "RETRY" } }
     Component { id: busyComponent; ArcaBusyIndicator {} }
 
-    // Theme colours made with lighter() keep their HSV spec, which Qt.colorEqual tells apart from the
+    // Theme colours made with lighter() are held as HSV, which Qt.colorEqual tells apart from the
     // same colour in RGB; what the user sees is the 8-bit RGBA.
     function sameColor(a, b) {
         var x = Qt.tint(a, "transparent"), y = Qt.tint(b, "transparent")
