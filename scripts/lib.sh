@@ -11,7 +11,7 @@ BASE_PACKAGES="build-essential cmake ninja-build ccache pkg-config
  qml-module-qt-labs-settings libhidapi-dev zlib1g-dev libgl1-mesa-dri dfu-util"
 # What the suite needs on top: a virtual display, a second compiler for the fuzzers, the Windows
 # cross compiler for the syntax check, a private D-Bus, curl for the download benchmark.
-TEST_PACKAGES="xvfb xauth x11-utils qml-module-qttest clang g++-mingw-w64-x86-64-posix dbus curl python3"
+TEST_PACKAGES="xvfb xauth x11-utils xdotool qml-module-qttest clang g++-mingw-w64-x86-64-posix dbus curl python3"
 
 # ensure_packages LIST... installs whatever of the lists is missing (needs root or sudo).
 ensure_packages() {
