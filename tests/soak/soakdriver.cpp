@@ -1,0 +1,235 @@
+#include "tests/soak/soakdriver.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLocalSocket>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include "sim/dfufaults.h"
+#include "sim/hidsim.h"
+#include "tests/soak/statusspy.h"
+
+namespace {
+
+// The mediator's statuses and device types as the window receives them.
+enum Status {
+    Started = 1,
+    Finished = 5,
+    Canceled = 6,
+    Timeout = 7,
+    Failed = 8,
+    DeviceError = 9,
+    FileError = 10
+};
+
+bool isReceiver(int deviceType) {
+    return deviceType == 2 || deviceType == 4;
+}
+
+// The page the window owes the user for a final status; empty for a status that is not final.
+QString expectedPage(bool repair, int status, int deviceType) {
+    if (status == Finished) {
+        return QStringLiteral("finalPage");
+    }
+    if (repair) {
+        if (status == Failed) {
+            return QStringLiteral("noDeviceRepairPage");
+        }
+        if (status == FileError || status == DeviceError || status == Canceled) {
+            return QStringLiteral("errorPage");
+        }
+        return {};
+    }
+    if (status == Timeout || status == Failed || status == FileError || status == DeviceError ||
+        status == Canceled) {
+        return isReceiver(deviceType) ? QStringLiteral("errorReceiverUpdatePage")
+                                      : QStringLiteral("errorPage");
+    }
+    return {};
+}
+
+// Some final statuses come back before the window has had its turn; a page is read only after this.
+constexpr int kPageSettleMs = 300;
+
+}  // namespace
+
+SoakDriver::SoakDriver(const QString& socketPath) {
+    QLocalServer::removeServer(socketPath);
+    m_server.listen(socketPath);
+    connect(&m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = m_server.nextPendingConnection()) {
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] { serve(socket); });
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+    auto* attach = new QTimer(this);
+    attach->setInterval(100);
+    connect(attach, &QTimer::timeout, this, [this, attach] {
+        if (attachToMediator()) {
+            attach->stop();
+        }
+    });
+    attach->start();
+}
+
+bool SoakDriver::attachToMediator() {
+    QQuickWindow* const root = window();
+    QObject* const internal = root ? root->findChild<QObject*>(QStringLiteral("internal")) : nullptr;
+    QObject* const mediator =
+        internal ? internal->property("firmwareUpdateMediator").value<QObject*>() : nullptr;
+    if (!mediator) {
+        return false;
+    }
+    m_mediator = mediator;
+    // The workers signal their steps from their own thread; everything here happens on ours.
+    auto queued = [this](bool is_repair) {
+        return [this, is_repair](int status, int type) {
+            QMetaObject::invokeMethod(
+                this, [this, is_repair, status, type] { onStatus(is_repair, status, type); },
+                Qt::QueuedConnection);
+        };
+    };
+    auto* update = new StatusSpy(mediator, "updateStatusChanged", queued(false));
+    auto* repair = new StatusSpy(mediator, "repairStatusChanged", queued(true));
+    m_events
+        << QStringLiteral("attached %1").arg(update->isConnected() && repair->isConnected() ? "ok" : "FAIL");
+    return true;
+}
+
+void SoakDriver::onStatus(bool repair, int status, int deviceType) {
+    const QString operation = repair ? QStringLiteral("repair") : QStringLiteral("update");
+    if (status == Started) {
+        m_events << QStringLiteral("%1 started %2").arg(operation).arg(deviceType);
+        return;
+    }
+    const QString expected = expectedPage(repair, status, deviceType);
+    if (expected.isEmpty()) {
+        // Updating, Repairing, Rebooting: the progress page follows them itself.
+        m_events << QStringLiteral("%1 step %2 %3").arg(operation).arg(status).arg(deviceType);
+        return;
+    }
+    QTimer::singleShot(kPageSettleMs, this, [this, operation, status, deviceType, expected] {
+        const QString shown = pageName();
+        const bool ok = shown == expected;
+        m_events << QStringLiteral("%1 final %2 %3 page %4 expected %5 %6")
+                        .arg(operation)
+                        .arg(status)
+                        .arg(deviceType)
+                        .arg(shown, expected, ok ? QStringLiteral("ok") : QStringLiteral("MISMATCH"));
+    });
+}
+
+QQuickWindow* SoakDriver::window() const {
+    for (QWindow* candidate : QGuiApplication::topLevelWindows()) {
+        if (candidate->objectName() == QLatin1String("mainWindow")) {
+            return qobject_cast<QQuickWindow*>(candidate);
+        }
+    }
+    return nullptr;
+}
+
+QQuickItem* SoakDriver::page() const {
+    QQuickWindow* const root = window();
+    QObject* const stack = root ? root->findChild<QObject*>(QStringLiteral("stackView")) : nullptr;
+    return stack ? stack->property("currentItem").value<QQuickItem*>() : nullptr;
+}
+
+QString SoakDriver::pageName() const {
+    QQuickItem* const current = page();
+    return current ? current->objectName() : QStringLiteral("-");
+}
+
+QQuickItem* SoakDriver::item(const QString& name) const {
+    QQuickItem* const current = page();
+    return current ? current->findChild<QQuickItem*>(name) : nullptr;
+}
+
+bool SoakDriver::shownAndEnabled(const QString& name) const {
+    QQuickItem* const target = item(name);
+    return target && target->isVisible() && target->opacity() > 0 && target->isEnabled();
+}
+
+void SoakDriver::serve(QLocalSocket* socket) {
+    while (socket->canReadLine()) {
+        const QString line = QString::fromUtf8(socket->readLine()).trimmed();
+        socket->write(answer(line).toUtf8() + '\n');
+    }
+}
+
+QString SoakDriver::answer(const QString& line) {
+    const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString command = words.value(0);
+    if (command == QLatin1String("ping")) {
+        return QStringLiteral("pong");
+    }
+    if (command == QLatin1String("page")) {
+        return pageName();
+    }
+    if (command == QLatin1String("shown")) {
+        return shownAndEnabled(words.value(1)) ? QStringLiteral("1") : QStringLiteral("0");
+    }
+    if (command == QLatin1String("click")) {
+        QQuickItem* const target = item(words.value(1));
+        if (!shownAndEnabled(words.value(1))) {
+            return QStringLiteral("no");
+        }
+        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+        QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+        return QStringLiteral("ok");
+    }
+    if (command == QLatin1String("events")) {
+        const QString all = m_events.join(QLatin1Char('|'));
+        m_events.clear();
+        return all;
+    }
+    if (command == QLatin1String("dfuclear")) {
+        HidSim::clearDfuFaults();
+        return QStringLiteral("ok");
+    }
+    if (command == QLatin1String("dfufault")) {
+        HidSim::DfuFaults faults;
+        for (const QString& word : words.mid(2)) {
+            const QString key = word.section(QLatin1Char('='), 0, 0);
+            const int value = word.section(QLatin1Char('='), 1).toInt();
+            if (key == QLatin1String("errorAtPercent")) {
+                faults.errorAtPercent = value;
+            } else if (key == QLatin1String("lostAtPercent")) {
+                faults.lostAtPercent = value;
+            } else if (key == QLatin1String("corruptStorage")) {
+                faults.corruptStorage = true;
+            } else if (key == QLatin1String("noReturnAfterReset")) {
+                faults.noReturnAfterReset = true;
+            } else {
+                return QStringLiteral("unknown fault ") + key;
+            }
+        }
+        for (const HidSim::DeviceState& device : HidSim::devices()) {
+            if (device.serial == words.value(1)) {
+                HidSim::setDfuFaults(device.id, faults);
+                return QStringLiteral("ok");
+            }
+        }
+        return QStringLiteral("no such device");
+    }
+    return QStringLiteral("unknown command");
+}
+
+namespace {
+
+void startDriver() {
+    const QString path = qEnvironmentVariable("MELDRA_SOAK_DRIVER");
+    if (path.isEmpty() || !qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        return;
+    }
+    // Programs this one starts must not serve the script too.
+    qunsetenv("MELDRA_SOAK_DRIVER");
+    // Constructed from the event loop: the application object is not complete while pre-routines run.
+    QTimer::singleShot(0, QCoreApplication::instance(), [path] { new SoakDriver(path); });
+}
+
+}  // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(startDriver)
