@@ -36,6 +36,8 @@ UIFirmwareUpdateMediator::~UIFirmwareUpdateMediator() {
 }
 
 void UIFirmwareUpdateMediator::setTimings(const Timings& timings) {
+    if (isRunning())
+        return;
     m_timings = timings;
 }
 
@@ -44,6 +46,8 @@ UIFirmwareUpdateMediator::Timings UIFirmwareUpdateMediator::timings() const {
 }
 
 void UIFirmwareUpdateMediator::setUpdaterFactory(UpdaterFactory factory) {
+    if (isRunning())
+        return;
     m_updaterFactory = factory ? std::move(factory) : UpdaterFactory(&DFU::createUpdater);
 }
 
@@ -268,18 +272,19 @@ void UIFirmwareUpdateMediator::startWorker(std::unique_ptr<QThread> thread, Oper
     storeStatus(Status::Started);
     connect(m_thread.get(), &QThread::started, this,
             [this, operation, type] { signalStatus(operation, Status::Started, type); });
-    // Read on the worker thread as it finishes, not later on ours: by the time a queued handler ran, a new
-    // worker could already have stored its own Started.
+    // Read on the worker thread as it finishes, not later on ours: by the time the queued handler runs, a
+    // new worker could already have stored its own Started.
+    const auto final_status = std::make_shared<std::atomic<Status>>(Status::None);
     connect(
         m_thread.get(), &QThread::finished, m_thread.get(),
-        [this, operation, type] {
-            const Status final_status = loadStatus();
-            QMetaObject::invokeMethod(
-                this, [this, operation, type, final_status] { signalStatus(operation, final_status, type); },
-                Qt::QueuedConnection);
+        [this, final_status] {
+            final_status->store(loadStatus());
             m_workerDone.store(true, std::memory_order_release);
         },
         Qt::DirectConnection);
+    // Connected after the direct one, so it is queued after the status was read.
+    connect(m_thread.get(), &QThread::finished, this,
+            [this, operation, type, final_status] { signalStatus(operation, final_status->load(), type); });
     m_thread->start(QThread::InheritPriority);
 }
 

@@ -71,7 +71,7 @@ public:
                              QObject* parent = nullptr);
     ~UIFirmwareUpdateMediator() override;
 
-    // Both take effect for the next worker; a running one keeps what it started with.
+    // The worker reads both as it goes, so they are ignored while one runs.
     void setTimings(const Timings& timings);
     [[nodiscard]] Timings timings() const;
     void setUpdaterFactory(UpdaterFactory factory);
