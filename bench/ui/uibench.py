@@ -98,15 +98,21 @@ class Program:
                 process.kill()
                 process.wait()
 
-    def measure(self, idle_seconds):
-        process, report, start = self.start()
-        try:
-            frame = self.first_frame(process, report)
-            time.sleep(idle_seconds)
-            rss, pss = proc_memory_kib(process.pid)
-            return (frame - start) / 1e6, rss, pss
-        finally:
-            self.stop(process)
+    def measure(self, idle_seconds, attempts=3):
+        for attempt in range(attempts):
+            process, report, start = self.start()
+            try:
+                frame = self.first_frame(process, report)
+                time.sleep(idle_seconds)
+                rss, pss = proc_memory_kib(process.pid)
+                return (frame - start) / 1e6, rss, pss
+            except RuntimeError as error:
+                # An X server that resets between its clients refuses connections for a moment.
+                if attempt + 1 == attempts:
+                    raise RuntimeError(f"{self.name}: {error}") from None
+                time.sleep(0.5)
+            finally:
+                self.stop(process)
 
 
 def main():
