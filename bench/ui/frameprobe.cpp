@@ -1,5 +1,6 @@
-// Preloaded into a Qt Quick program: writes the monotonic time of the first frame swapped by its first
-// Quick window to the file named by UIBENCH_REPORT. Nothing else; the program under test is not touched.
+// Preloaded into a Qt Quick program: writes the monotonic times of its application object and of the
+// first frame swapped by its first Quick window to the file named by UIBENCH_REPORT. Nothing else; the
+// program under test is not touched.
 #include <QCoreApplication>
 #include <QEvent>
 #include <QQuickWindow>
@@ -15,24 +16,27 @@ namespace {
 
 std::atomic<bool> g_reported{false};
 
-// Runs on the render thread under the threaded render loop: plain system calls, no Qt objects.
-void reportFirstFrame() {
-    if (g_reported.exchange(true)) {
-        return;
-    }
+// May run on the render thread under the threaded render loop: plain system calls, no Qt objects.
+void report(const char* what) {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     const char* path = std::getenv("UIBENCH_REPORT");
     if (!path) {
         return;
     }
-    char line[64];
-    const int length = std::snprintf(line, sizeof(line), "first-frame %lld\n",
+    char line[80];
+    const int length = std::snprintf(line, sizeof(line), "%s %lld\n", what,
                                      static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
     const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd >= 0) {
         (void)!::write(fd, line, static_cast<size_t>(length));
         ::close(fd);
+    }
+}
+
+void reportFirstFrame() {
+    if (!g_reported.exchange(true)) {
+        report("first-frame");
     }
 }
 
@@ -46,6 +50,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         Q_UNUSED(event)
         if (auto* window = qobject_cast<QQuickWindow*>(watched)) {
+            report("window");
             connect(window, &QQuickWindow::frameSwapped, window, reportFirstFrame, Qt::DirectConnection);
             QCoreApplication::instance()->removeEventFilter(this);
             deleteLater();
@@ -54,7 +59,10 @@ protected:
     }
 };
 
+// Called at the end of the application object's base constructor: what comes before is loading and
+// linking the program and connecting to the display, what comes after is the program's own start-up.
 void installCatcher() {
+    report("application");
     QCoreApplication* app = QCoreApplication::instance();
     app->installEventFilter(new WindowCatcher(app));
 }
