@@ -137,8 +137,11 @@ private slots:
         QFETCH(bool, receiver);
         const Family f = family(receiver);
         QVERIFY(offer(QStringLiteral("1.46.0"), QStringLiteral("1.46.0")));
-        // Long enough away in update mode to try closing meanwhile.
+        // Long enough away in update mode to try closing meanwhile, and long enough flashing to be seen.
         setReenumerateMs(400);
+        HidSim::Timings bus = HidSim::timings();
+        bus.updateReportIntervalUs = 100;
+        HidSim::setTimings(bus);
         const int id = plug(f.type, QStringLiteral("U-1"), QStringLiteral("1.45.0"));
         QVERIFY(loadWindow());
         QTRY_VERIFY_WITH_TIMEOUT(m_ui.isShownAndEnabled(f.tile) && notice(f.tile)->isVisible(), 10000);
@@ -273,10 +276,11 @@ private slots:
         const int id = plug(DeviceType::SorrelReceiver, QStringLiteral("F-1"), QStringLiteral("1.44.0"));
         QVERIFY(loadWindow());
         QVERIFY(m_ui.openFromWelcome(QStringLiteral("receiverTile"), QStringLiteral("receiverPage")));
-        QObject* dialog = m_ui.object(QStringLiteral("fileDialog"));
-        QVERIFY(dialog);
         QVERIFY(m_ui.click(QStringLiteral("versionLabel"), Qt::AltModifier));
-        QTRY_VERIFY(dialog->property("visible").toBool());
+        // Looked up after the click: the window may well make its chooser only when first asked for it.
+        QObject* dialog = nullptr;
+        QTRY_VERIFY((dialog = m_ui.object(QStringLiteral("fileDialog"))) &&
+                    dialog->property("visible").toBool());
 
         QUrl url;
         QVERIFY(
