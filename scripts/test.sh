@@ -26,10 +26,15 @@ normal() {
 
 asan() {
     configure_and_build "$top/build-asan" Debug -DMELDRA_SANITIZE=address -DMELDRA_BUILD_BENCH=OFF
-    ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
-    LSAN_OPTIONS="suppressions=$top/scripts/lsan.supp:print_suppressions=0" \
-    UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
-        run_suite "$top/build-asan"
+    # The programs run on the simulator through LD_PRELOAD, which puts it before the ASan runtime.
+    local asan="abort_on_error=1:verify_asan_link_order=0"
+    export LSAN_OPTIONS="suppressions=$top/scripts/lsan.supp:print_suppressions=0"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    # Leaks are checked in every test without a window. Window tests and the programs they start stop
+    # short of that: the GL driver, ICU and the platform plugins leave allocations at exit that no
+    # suppression can name once their libraries are unloaded. Memory errors stay fatal everywhere.
+    ASAN_OPTIONS="detect_leaks=1:$asan" run_suite "$top/build-asan" -LE 'gui|e2e'
+    ASAN_OPTIONS="detect_leaks=0:$asan" run_suite "$top/build-asan" -L 'gui|e2e'
 }
 
 tsan() {
