@@ -102,6 +102,7 @@ class Soak:
         self.pause_churn = threading.Event()
         self.service = None
         self.app = None
+        self.app_env = {}
 
     # ---- set-up -------------------------------------------------------------------------------------
     def note(self, text):
@@ -153,9 +154,13 @@ class Soak:
             # Sanitizer builds: the preloaded libraries come before the sanitizer's runtime.
             "ASAN_OPTIONS": (env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0").lstrip(":"),
         })
+        self.app_env = app_env
         self.app_log = os.path.join(self.work, "meldra.log")
-        self.app = subprocess.Popen([os.path.join(self.build, "Meldra")], stdout=open(self.app_log, "w"),
+        # MELDRA_SOAK_WRAP runs the program under a tool (a heap profiler, say); the figures stay the program's.
+        wrap = os.environ.get("MELDRA_SOAK_WRAP", "").split()
+        self.app = subprocess.Popen(wrap + [os.path.join(self.build, "Meldra")], stdout=open(self.app_log, "w"),
                                     stderr=subprocess.STDOUT, env=app_env)
+        self.pid = self.app.pid
         self.sim = Simulator(control)
         self.driver = LineClient(driver)
         deadline = time.monotonic() + 60
@@ -170,8 +175,25 @@ class Soak:
             time.sleep(0.2)
         else:
             raise RuntimeError("Meldra's driver or simulator socket never answered")
+        if wrap:
+            self.pid = self.find_program(driver)
         self.wait_page("welcomePage", 60)
-        self.note("started: Meldra pid %d, service %s" % (self.app.pid, url))
+        self.note("started: Meldra pid %d, service %s" % (self.pid, url))
+
+    def find_program(self, marker):
+        exe = os.path.realpath(os.path.join(self.build, "Meldra"))
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                if os.path.realpath("/proc/%s/exe" % entry) != exe:
+                    continue
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    if marker.encode() in f.read():
+                        return int(entry)
+            except OSError:
+                continue
+        raise RuntimeError("the wrapped program is not running")
 
     # ---- the person in front of the window ---------------------------------------------------------
     def page(self):
@@ -349,7 +371,7 @@ class Soak:
         self.note("settling %ds before measuring (%s)" % (self.args.settle, label))
         time.sleep(self.args.settle)
         self.take_events()
-        s = proc_stats(self.app.pid)
+        s = proc_stats(self.pid)
         self.note("%s: RSS %d kB, PSS %d kB, anonymous %d kB, %d fds, %d threads" % (
             label, s["VmRSS"], s["Pss"], s["Anon"], s["fds"], s["Threads"]))
         return s
@@ -384,7 +406,7 @@ class Soak:
                     self.note("  event: " + e)
             if time.monotonic() - last_sample > 60:
                 last_sample = time.monotonic()
-                s = proc_stats(self.app.pid)
+                s = proc_stats(self.pid)
                 samples.append(s)
                 self.note("sample: RSS %d kB, PSS %d kB, anonymous %d kB, %d fds, %d threads" % (
                     s["VmRSS"], s["Pss"], s["Anon"], s["fds"], s["Threads"]))
@@ -402,8 +424,10 @@ class Soak:
         """Asks the running instance to close through the single-instance request, as a second start does."""
         code = None
         if self.app and self.app.poll() is None:
-            closer_env = dict(self.env)
+            closer_env = dict(self.app_env)
             closer_env["LD_PRELOAD"] = os.path.join(self.build, "libhidsim.so")
+            for name in ("HIDSIM_CONTROL", "MELDRA_SOAK_DRIVER"):
+                closer_env.pop(name, None)
             subprocess.run([os.path.join(self.build, "Meldra"), "--close"], env=closer_env, timeout=60,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             try:
@@ -426,7 +450,8 @@ def main():
     parser.add_argument("--seconds", type=int, default=1800)
     parser.add_argument("--settle", type=int, default=35, help="idle seconds before each measurement")
     parser.add_argument("--idle", type=int, default=20, help="idle seconds between operations")
-    parser.add_argument("--max-growth-mb", type=float, default=5.0)
+    parser.add_argument("--max-growth-mb", type=float, default=5.0,
+                        help="bound on RSS and anonymous memory growth; negative: reported only")
     parser.add_argument("--report")
     parser.add_argument("--keep", action="store_true", help="keep the work folder")
     args = parser.parse_args()
@@ -440,6 +465,8 @@ def main():
                                + sys.argv)
 
     random.seed(11)
+    # A stopped run still ends what it started.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     soak = Soak(args)
     before = after = None
     samples = []
@@ -447,7 +474,8 @@ def main():
         before, after, samples = soak.run()
     except Exception as error:  # noqa: BLE001 - every failure ends in the report
         soak.failures.append("run stopped: %s" % error)
-    code = soak.close()
+    finally:
+        code = soak.close()
     with open(soak.app_log) as f:
         app_output = f.read()
     for marker in ("ERROR: AddressSanitizer", "runtime error:", "ThreadSanitizer", "LeakSanitizer"):
@@ -471,7 +499,7 @@ def main():
         if after["Threads"] > before["Threads"]:
             soak.failures.append("threads grew")
         # PSS moves with every other process that maps the same libraries; the bound is on our own pages.
-        if max(rss, anon) > args.max_growth_mb:
+        if args.max_growth_mb >= 0 and max(rss, anon) > args.max_growth_mb:
             soak.failures.append("memory grew by more than %.1f MB" % args.max_growth_mb)
     if samples:
         lines.append("samples (RSS/anonymous kB): " + " ".join("%d/%d" % (s["VmRSS"], s["Anon"]) for s in samples))

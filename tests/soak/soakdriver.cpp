@@ -56,7 +56,7 @@ constexpr int kPageSettleMs = 300;
 
 }  // namespace
 
-SoakDriver::SoakDriver(const QString& socketPath) {
+SoakDriver::SoakDriver(const QString& socketPath, QObject* parent) : QObject(parent) {
     QLocalServer::removeServer(socketPath);
     m_server.listen(socketPath);
     connect(&m_server, &QLocalServer::newConnection, this, [this] {
@@ -227,7 +227,8 @@ void startDriver() {
     // Programs this one starts must not serve the script too.
     qunsetenv("MELDRA_SOAK_DRIVER");
     // Constructed from the event loop: the application object is not complete while pre-routines run.
-    QTimer::singleShot(0, QCoreApplication::instance(), [path] { new SoakDriver(path); });
+    QTimer::singleShot(0, QCoreApplication::instance(),
+                       [path] { new SoakDriver(path, QCoreApplication::instance()); });
 }
 
 }  // namespace

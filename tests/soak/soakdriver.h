@@ -15,7 +15,7 @@ class QQuickWindow;
 //   page | shown NAME | click NAME | events | dfufault SERIAL KEY=VALUE... | dfuclear | ping
 class SoakDriver : public QObject {
 public:
-    explicit SoakDriver(const QString& socketPath);
+    SoakDriver(const QString& socketPath, QObject* parent);
 
 private:
     QString answer(const QString& line);
