@@ -5,8 +5,9 @@ function(meldra_test name)
     cmake_parse_arguments(T "GUI" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE meldracore Qt5::Test ${T_LIBS})
-    # The core's engine adapter needs the engine's symbols whenever the linker pulls it in.
-    foreach(lib hidsim hiddfu)
+    # The core's engine adapter needs the engine whenever the linker pulls it in; the engine before the
+    # simulator, which provides the engine's hidapi symbols.
+    foreach(lib hiddfu hidsim)
         if(TARGET ${lib})
             target_link_libraries(${name} PRIVATE ${lib})
         endif()

@@ -34,13 +34,13 @@ hid_device_info* makeInfo(const SimDevice& device, const SimInterface& interface
     info->path = strdup(interface.id.path.toUtf8().constData());
     info->vendor_id = interface.id.vendorId;
     info->product_id = interface.id.productId;
-    info->serial_number = device.spec.serial.isNull() ? nullptr : copyWide(device.spec.serial);
+    info->serial_number = device.setup.serial.isNull() ? nullptr : copyWide(device.setup.serial);
     DeviceModel::Firmware fw;
     QString ignored;
-    if (DeviceModel::parseFirmware(device.spec.firmware, &fw, &ignored))
+    if (DeviceModel::parseFirmware(device.setup.firmware, &fw, &ignored))
         info->release_number = quint16(DeviceModel::bcd(fw.major) << 8 | DeviceModel::bcd(fw.minor));
-    info->manufacturer_string = copyWide(device.spec.manufacturer);
-    info->product_string = copyWide(device.spec.product);
+    info->manufacturer_string = copyWide(device.setup.manufacturer);
+    info->product_string = copyWide(device.setup.product);
     info->usage_page = interface.id.usagePage;
     info->usage = interface.id.usage;
     info->interface_number = interface.number;
@@ -60,12 +60,12 @@ void freeInfo(hid_device_info* info) {
     }
 }
 
-QVector<DeviceSpec> defaultScenario() {
-    DeviceSpec receiver;
+QVector<DeviceSetup> defaultScenario() {
+    DeviceSetup receiver;
     receiver.type = DeviceType::SorrelReceiver;
     receiver.serial = QStringLiteral("R-0001");
     receiver.firmware = QStringLiteral("1.45.0");
-    DeviceSpec headset;
+    DeviceSetup headset;
     headset.type = DeviceType::SorrelHeadset;
     headset.serial = QStringLiteral("H-0001");
     headset.firmware = QStringLiteral("1.44.0");
@@ -88,7 +88,7 @@ Bus::Bus() {
     if (scenarioPath.isEmpty()) {
         load(defaultScenario(), Timings());
     } else {
-        QVector<DeviceSpec> devices;
+        QVector<DeviceSetup> devices;
         Timings timings;
         QString error;
         QStringList warnings;
@@ -216,7 +216,7 @@ void Bus::runEvent(const Event& event) {
             leave(*device);
             break;
         case Event::Appear:
-            device->spec.mode = event.mode;
+            device->setup.mode = event.mode;
             appear(*device);
             break;
         case Event::Remove:
@@ -247,7 +247,7 @@ SimDevice* Bus::find(int id) {
 void Bus::appear(SimDevice& device) {
     leave(device);
     const int busNumber = m_nextBusNumber++;
-    const QVector<Interface> ids = DeviceModel::interfacesOf(device.spec);
+    const QVector<Interface> ids = DeviceModel::interfacesOf(device.setup);
     for (int i = 0; i < ids.size(); ++i) {
         auto interface = std::make_shared<SimInterface>();
         interface->id = ids[i];
@@ -256,10 +256,10 @@ void Bus::appear(SimDevice& device) {
         interface->device = &device;
         device.interfaces.push_back(interface);
     }
-    if (device.spec.manufacturer.isEmpty())
-        device.spec.manufacturer = DeviceModel::defaultManufacturer(device.spec.type);
+    if (device.setup.manufacturer.isEmpty())
+        device.setup.manufacturer = DeviceModel::defaultManufacturer(device.setup.type);
     device.present = true;
-    if (device.spec.mode == Mode::Update && device.spec.type != DeviceType::Unknown) {
+    if (device.setup.mode == Mode::Update && device.setup.type != DeviceType::Unknown) {
         if (UpdateModeHandlerFactory factory = updateModeHandlerFactory())
             device.handler = factory(device);
         afterHandlerCall(device);
@@ -311,9 +311,9 @@ void Bus::afterHandlerCall(SimDevice& device) {
         return;
     }
     if (!how.firmware.isEmpty())
-        device.spec.firmware = how.firmware;
+        device.setup.firmware = how.firmware;
     if (!how.serial.isNull())
-        device.spec.serial = how.serial;
+        device.setup.serial = how.serial;
     const int delay = how.delayMs >= 0 ? how.delayMs : m_timings.resetMs;
     schedule(Clock::now() + std::chrono::milliseconds(delay), device.id(), Event::Appear, how.mode);
 }
@@ -328,7 +328,7 @@ void Bus::log(TrafficKind kind, const SimInterface& interface, const QByteArray&
     entry.kind = kind;
     if (interface.device) {
         entry.deviceId = interface.device->id();
-        entry.serial = interface.device->spec.serial;
+        entry.serial = interface.device->setup.serial;
     }
     entry.path = interface.id.path;
     entry.vendorId = interface.id.vendorId;
@@ -399,7 +399,7 @@ hid_device* Bus::open(quint16 vendorId, quint16 productId, const wchar_t* serial
         processDue();
         for (const auto& device : m_devices) {
             if (serial &&
-                (device->spec.serial.isNull() || device->spec.serial.toStdWString() != std::wstring(serial)))
+                (device->setup.serial.isNull() || device->setup.serial.toStdWString() != std::wstring(serial)))
                 continue;
             for (const auto& interface : device->interfaces) {
                 // Zero matches any id, as hidapi's own hid_open does through its enumeration.
@@ -455,7 +455,7 @@ int Bus::write(hid_device* handle, const unsigned char* data, size_t length, Tra
             return -1;
         }
         const int interval = m_timings.updateReportIntervalUs;
-        if (device.spec.mode == Mode::Update && device.spec.type != DeviceType::Unknown && interval > 0) {
+        if (device.setup.mode == Mode::Update && device.setup.type != DeviceType::Unknown && interval > 0) {
             const auto now = Clock::now();
             const auto slot = std::max(now, interface.nextSlot);
             interface.nextSlot = slot + std::chrono::microseconds(interval);
@@ -477,10 +477,10 @@ int Bus::write(hid_device* handle, const unsigned char* data, size_t length, Tra
     const Faults faults = device.faultsFor(interface.id.usagePage);
     int result = int(length);
     bool switchToUpdate = false;
-    if (device.spec.mode == Mode::Update && device.handler) {
+    if (device.setup.mode == Mode::Update && device.handler) {
         result = kind == TrafficKind::Write ? device.handler->outputReport(report)
                                             : device.handler->featureReport(report);
-    } else if (device.spec.mode == Mode::Normal && device.spec.type != DeviceType::Unknown &&
+    } else if (device.setup.mode == Mode::Normal && device.setup.type != DeviceType::Unknown &&
                kind == TrafficKind::Write) {
         const DeviceModel::Reaction reaction = DeviceModel::answer(device, interface.id.usagePage, report);
         if (!reaction.reply.isEmpty() && !faults.readTimeout)
@@ -564,7 +564,7 @@ int Bus::getReport(hid_device* handle, unsigned char* data, size_t length, Traff
     const Faults faults = device.faultsFor(interface.id.usagePage);
     QByteArray reply;
     int result = -1;
-    if (!faults.readFails && !faults.readTimeout && device.spec.mode == Mode::Update && device.handler) {
+    if (!faults.readFails && !faults.readTimeout && device.setup.mode == Mode::Update && device.handler) {
         result = kind == TrafficKind::GetFeature ? device.handler->getFeatureReport(data[0], &reply)
                                                  : device.handler->getInputReport(data[0], &reply);
     }
@@ -596,8 +596,8 @@ int Bus::string(hid_device* handle, int which, wchar_t* out, size_t maxlen) {
         handle->error = L"hidsim: device disconnected";
         return -1;
     }
-    const DeviceSpec& spec = handle->interface->device->spec;
-    const QString text = which == 0 ? spec.manufacturer : which == 1 ? spec.product : spec.serial;
+    const DeviceSetup& setup = handle->interface->device->setup;
+    const QString text = which == 0 ? setup.manufacturer : which == 1 ? setup.product : setup.serial;
     const std::wstring wide = text.toStdWString();
     const size_t n = std::min(wide.size(), maxlen - 1);
     std::wmemcpy(out, wide.c_str(), n);
@@ -636,25 +636,25 @@ void Bus::reset() {
     m_timings = Timings();
 }
 
-bool Bus::load(const QVector<DeviceSpec>& devices, const Timings& timings) {
+bool Bus::load(const QVector<DeviceSetup>& devices, const Timings& timings) {
     reset();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_timings = timings;
     }
-    for (const DeviceSpec& spec : devices)
-        plug(spec);
+    for (const DeviceSetup& setup : devices)
+        plug(setup);
     return true;
 }
 
-int Bus::plug(const DeviceSpec& spec) {
+int Bus::plug(const DeviceSetup& setup) {
     std::lock_guard<std::mutex> lock(m_mutex);
     const int id = m_nextDeviceId++;
-    auto device = std::make_unique<SimDevice>(*this, id, spec);
-    if (device->spec.product.isEmpty())
-        device->spec.product = DeviceModel::defaultProduct(spec.type, spec.mode);
-    device->faults[0] = spec.faults;
-    device->writesUntilUnplug = spec.faults.unplugAfterWrites;
+    auto device = std::make_unique<SimDevice>(*this, id, setup);
+    if (device->setup.product.isEmpty())
+        device->setup.product = DeviceModel::defaultProduct(setup.type, setup.mode);
+    device->faults[0] = setup.faults;
+    device->writesUntilUnplug = setup.faults.unplugAfterWrites;
     SimDevice& ref = *device;
     m_devices.push_back(std::move(device));
     appear(ref);
@@ -678,11 +678,11 @@ bool Bus::setMode(int id, Mode mode, int afterMs, bool keepMode) {
     SimDevice* device = find(id);
     if (!device)
         return false;
-    const Mode target = keepMode ? device->spec.mode : mode;
+    const Mode target = keepMode ? device->setup.mode : mode;
     cancelEvents(id);
     leave(*device);
     if (afterMs <= 0) {
-        device->spec.mode = target;
+        device->setup.mode = target;
         appear(*device);
     } else {
         schedule(Clock::now() + std::chrono::milliseconds(afterMs), id, Event::Appear, target);

@@ -50,8 +50,8 @@ public:
 
     // control
     void reset();
-    bool load(const QVector<DeviceSpec>& devices, const Timings& timings);
-    int plug(const DeviceSpec& spec);
+    bool load(const QVector<DeviceSetup>& devices, const Timings& timings);
+    int plug(const DeviceSetup& setup);
     bool unplug(int id);
     bool replug(int id, int afterMs);
     bool setMode(int id, Mode mode, int afterMs, bool keepMode = false);

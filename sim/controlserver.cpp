@@ -99,7 +99,7 @@ QByteArray handleSet(const QJsonObject& request, const QVector<int>& ids) {
     if (request.contains(QLatin1String("firmware"))) {
         if (!request.value(QLatin1String("firmware")).isString())
             return failure(QStringLiteral("firmware: expected a string"));
-        DeviceSpec probe;
+        DeviceSetup probe;
         QJsonObject check{{QStringLiteral("type"), QStringLiteral("SorrelHeadset")},
                           {QStringLiteral("firmware"), firmware}};
         if (!Scenario::parseDevice(check, QString(), &probe, &error, &warnings))
@@ -313,13 +313,13 @@ QByteArray ControlServer::handle(const QByteArray& line) {
     QVector<int> ids;
 
     if (command == QLatin1String("plug")) {
-        DeviceSpec spec;
+        DeviceSetup setup;
         if (!request.value(QLatin1String("device")).isObject())
             return failure(QStringLiteral("device: expected an object"));
         if (!Scenario::parseDevice(request.value(QLatin1String("device")).toObject(),
-                                   QStringLiteral("device"), &spec, &error, &warnings))
+                                   QStringLiteral("device"), &setup, &error, &warnings))
             return failure(error);
-        return reply({{QStringLiteral("ok"), true}, {QStringLiteral("id"), plug(spec)}});
+        return reply({{QStringLiteral("ok"), true}, {QStringLiteral("id"), plug(setup)}});
     }
     if (command == QLatin1String("unplug") || command == QLatin1String("replug") ||
         command == QLatin1String("fault") || command == QLatin1String("set")) {
@@ -365,17 +365,17 @@ QByteArray ControlServer::handle(const QByteArray& line) {
     }
     if (command == QLatin1String("load")) {
         // A refused file leaves the running bus as it is; only the start-up file empties it.
-        QVector<DeviceSpec> specs;
+        QVector<DeviceSetup> setups;
         Timings parsed;
         bool ok = false;
         if (request.value(QLatin1String("file")).isString()) {
             const QString path = request.value(QLatin1String("file")).toString();
-            ok = Scenario::parseFile(path, &specs, &parsed, &error, &warnings) &&
+            ok = Scenario::parseFile(path, &setups, &parsed, &error, &warnings) &&
                  loadScenarioFile(path, &error);
         } else if (request.value(QLatin1String("scenario")).isObject()) {
             const QByteArray json =
                 QJsonDocument(request.value(QLatin1String("scenario")).toObject()).toJson();
-            ok = Scenario::parse(json, &specs, &parsed, &error, &warnings) && loadScenario(json, &error);
+            ok = Scenario::parse(json, &setups, &parsed, &error, &warnings) && loadScenario(json, &error);
         } else {
             error = QStringLiteral("give \"file\" or \"scenario\"");
         }

@@ -53,11 +53,11 @@ constexpr quint8 kPairingIdle = 0x00;
 
 }  // namespace
 
-QVector<Interface> DeviceModel::interfacesOf(const DeviceSpec& spec) {
-    if (spec.type == DeviceType::Unknown)
-        return {Interface{QString(), spec.vendorId, spec.productId, spec.usagePage, spec.usage}};
-    const Identity identity = identityOf(spec.type);
-    if (spec.mode == Mode::Update)
+QVector<Interface> DeviceModel::interfacesOf(const DeviceSetup& setup) {
+    if (setup.type == DeviceType::Unknown)
+        return {Interface{QString(), setup.vendorId, setup.productId, setup.usagePage, setup.usage}};
+    const Identity identity = identityOf(setup.type);
+    if (setup.mode == Mode::Update)
         return {Interface{QString(), kVendorId, identity.updateProductId, 0xff00, 1}};
     if (identity.receiver)
         return {Interface{QString(), kVendorId, identity.normalProductId, 0xffa0, 1},
@@ -96,8 +96,8 @@ DeviceModel::Reaction DeviceModel::answer(SimDevice& device, quint16 usagePage, 
     QString ignored;
     // The firmware text was checked when it was set; a handler may have left a patch number, which the
     // device cannot report anyway.
-    if (!parseFirmware(device.spec.firmware, &fw, &ignored)) {
-        const QStringList parts = device.spec.firmware.split(QLatin1Char('.'));
+    if (!parseFirmware(device.setup.firmware, &fw, &ignored)) {
+        const QStringList parts = device.setup.firmware.split(QLatin1Char('.'));
         fw.major = quint8(parts.value(0).toInt() % 100);
         fw.minor = quint8(parts.value(1).toInt() % 100);
     }
@@ -106,7 +106,7 @@ DeviceModel::Reaction DeviceModel::answer(SimDevice& device, quint16 usagePage, 
         if (startsWith(report, {0x00, 0x01, 0x00})) {
             reaction.reply = bytes({0x01, 0x00, 0x00, bcd(fw.major), bcd(fw.minor), bcd(fw.build), 0x00});
         } else if (startsWith(report, {0x00, 0xf1, 0x03, 0x00, 0x02, 0x0f})) {
-            reaction.reply = bytes({0xf1, 0x03, 0x00, 0x02, 0x0f, 0x00, quint8(device.spec.revision), 0x00,
+            reaction.reply = bytes({0xf1, 0x03, 0x00, 0x02, 0x0f, 0x00, quint8(device.setup.revision), 0x00,
                                     0x00, 0x00, 0x00, 0x00, 0x00});
         } else if (startsWith(report, {0x00, 0xce, 0x02, 0x02, 0x00})) {
             ++device.enterUpdateCount;
@@ -135,7 +135,7 @@ DeviceModel::Reaction DeviceModel::answer(SimDevice& device, quint16 usagePage, 
             ++device.repairPollCount;
             quint8 status = kPairingIdle;
             if (device.pairing) {
-                const RepairScript& script = device.spec.repair;
+                const RepairScript& script = device.setup.repair;
                 if (script.outcome >= 0 && device.pollsWhilePairing >= script.pollsBefore)
                     status = quint8(script.outcome);
                 else

@@ -20,7 +20,7 @@ public:
         bool enterUpdate = false;
     };
 
-    [[nodiscard]] static QVector<Interface> interfacesOf(const DeviceSpec& spec);
+    [[nodiscard]] static QVector<Interface> interfacesOf(const DeviceSetup& setup);
     [[nodiscard]] static QString defaultManufacturer(DeviceType type);
     [[nodiscard]] static QString defaultProduct(DeviceType type, Mode mode);
 

@@ -11,31 +11,31 @@ void reset() {
 }
 
 bool loadScenario(const QByteArray& json, QString* error) {
-    QVector<DeviceSpec> devices;
+    QVector<DeviceSetup> devices;
     Timings timings;
     QString problem;
     QStringList warnings;
     const bool ok = Scenario::parse(json, &devices, &timings, &problem, &warnings);
-    Bus::instance().load(ok ? devices : QVector<DeviceSpec>(), ok ? timings : Timings());
+    Bus::instance().load(ok ? devices : QVector<DeviceSetup>(), ok ? timings : Timings());
     if (error)
         *error = problem;
     return ok;
 }
 
 bool loadScenarioFile(const QString& path, QString* error) {
-    QVector<DeviceSpec> devices;
+    QVector<DeviceSetup> devices;
     Timings timings;
     QString problem;
     QStringList warnings;
     const bool ok = Scenario::parseFile(path, &devices, &timings, &problem, &warnings);
-    Bus::instance().load(ok ? devices : QVector<DeviceSpec>(), ok ? timings : Timings());
+    Bus::instance().load(ok ? devices : QVector<DeviceSetup>(), ok ? timings : Timings());
     if (error)
         *error = problem;
     return ok;
 }
 
-int plug(const DeviceSpec& spec) {
-    return Bus::instance().plug(spec);
+int plug(const DeviceSetup& setup) {
+    return Bus::instance().plug(setup);
 }
 
 bool unplug(int id) {
@@ -65,18 +65,18 @@ bool setFirmware(int id, const QString& firmware) {
     QString error;
     if (!DeviceModel::parseFirmware(firmware, &parsed, &error))
         return false;
-    return Bus::instance().withDevice(id, [&](SimDevice& device) { device.spec.firmware = firmware; });
+    return Bus::instance().withDevice(id, [&](SimDevice& device) { device.setup.firmware = firmware; });
 }
 
 bool setRevision(int id, int revision) {
     if (revision < 0 || revision > 0xff)
         return false;
-    return Bus::instance().withDevice(id, [&](SimDevice& device) { device.spec.revision = revision; });
+    return Bus::instance().withDevice(id, [&](SimDevice& device) { device.setup.revision = revision; });
 }
 
 bool setRepair(int id, const RepairScript& script) {
     return Bus::instance().withDevice(id, [&](SimDevice& device) {
-        device.spec.repair = script;
+        device.setup.repair = script;
         device.pollsWhilePairing = 0;
     });
 }

@@ -48,7 +48,7 @@ struct Timings {
     int updateReportIntervalUs = 1000;
 };
 
-struct DeviceSpec {
+struct DeviceSetup {
     DeviceType type = DeviceType::Unknown;  // Unknown: a foreign device with the raw ids below
     Mode mode = Mode::Normal;
     QString serial;  // a null QString enumerates with no serial number at all; an empty one with ""
@@ -122,7 +122,7 @@ void reset();
 [[nodiscard]] bool loadScenarioFile(const QString& path, QString* error = nullptr);
 
 // Returns the id of the new device, which stays the same while it changes identity on the bus.
-int plug(const DeviceSpec& spec);
+int plug(const DeviceSetup& setup);
 bool unplug(int id);
 int unplugSerial(const QString& serial);  // every device with this serial number; returns how many
 // Takes the device off the bus and brings it back under the same identity after afterMs, with new paths;

@@ -199,14 +199,14 @@ bool Scenario::parseTimings(const QJsonObject& object, const QString& where, Tim
                    error);
 }
 
-bool Scenario::parseDevice(const QJsonObject& object, const QString& where, DeviceSpec* spec, QString* error,
+bool Scenario::parseDevice(const QJsonObject& object, const QString& where, DeviceSetup* setup, QString* error,
                            QStringList* warnings) {
-    *spec = DeviceSpec();
+    *setup = DeviceSetup();
     QString typeName;
     if (!readString(object, where, "type", &typeName, error))
         return false;
     const bool typed = object.contains(QLatin1String("type"));
-    if (typed && !parseType(typeName, &spec->type)) {
+    if (typed && !parseType(typeName, &setup->type)) {
         *error = QStringLiteral(
                      "%1: unknown device type '%2' (expected SorrelHeadset, SorrelReceiver, "
                      "SorrelPlusHeadset or SorrelPlusReceiver, or raw ids without a type)")
@@ -231,10 +231,10 @@ bool Scenario::parseDevice(const QJsonObject& object, const QString& where, Devi
                 return false;
             }
         }
-        if (!readId(object, where, "vendorId", &spec->vendorId, error) ||
-            !readId(object, where, "productId", &spec->productId, error) ||
-            !readId(object, where, "usagePage", &spec->usagePage, error) ||
-            !readId(object, where, "usage", &spec->usage, error))
+        if (!readId(object, where, "vendorId", &setup->vendorId, error) ||
+            !readId(object, where, "productId", &setup->productId, error) ||
+            !readId(object, where, "usagePage", &setup->usagePage, error) ||
+            !readId(object, where, "usage", &setup->usage, error))
             return false;
     }
 
@@ -242,7 +242,7 @@ bool Scenario::parseDevice(const QJsonObject& object, const QString& where, Devi
     if (!readString(object, where, "mode", &mode, error))
         return false;
     if (mode == QLatin1String("update")) {
-        spec->mode = Mode::Update;
+        setup->mode = Mode::Update;
     } else if (mode != QLatin1String("normal")) {
         *error = QStringLiteral("%1: expected \"normal\" or \"update\", got '%2'")
                      .arg(join(where, QStringLiteral("mode")), mode);
@@ -251,24 +251,24 @@ bool Scenario::parseDevice(const QJsonObject& object, const QString& where, Devi
 
     const QJsonValue serial = object.value(QLatin1String("serial"));
     if (serial.isString()) {
-        spec->serial = serial.toString();
+        setup->serial = serial.toString();
     } else if (!serial.isUndefined() && !serial.isNull()) {
         *error = QStringLiteral("%1: expected a string or null, got %2")
                      .arg(join(where, QStringLiteral("serial")), typeOf(serial));
         return false;
     }
 
-    if (!readString(object, where, "firmware", &spec->firmware, error))
+    if (!readString(object, where, "firmware", &setup->firmware, error))
         return false;
     DeviceModel::Firmware firmware;
     QString problem;
-    if (!DeviceModel::parseFirmware(spec->firmware, &firmware, &problem)) {
+    if (!DeviceModel::parseFirmware(setup->firmware, &firmware, &problem)) {
         *error = QStringLiteral("%1: %2").arg(join(where, QStringLiteral("firmware")), problem);
         return false;
     }
-    if (!readInt(object, where, "revision", 0, 0xff, &spec->revision, error) ||
-        !readString(object, where, "manufacturer", &spec->manufacturer, error) ||
-        !readString(object, where, "product", &spec->product, error))
+    if (!readInt(object, where, "revision", 0, 0xff, &setup->revision, error) ||
+        !readString(object, where, "manufacturer", &setup->manufacturer, error) ||
+        !readString(object, where, "product", &setup->product, error))
         return false;
 
     for (const char* key : {"repair", "faults"}) {
@@ -281,15 +281,15 @@ bool Scenario::parseDevice(const QJsonObject& object, const QString& where, Devi
             return false;
         }
         const bool ok = qstrcmp(key, "repair") == 0
-                            ? parseRepair(value.toObject(), at, &spec->repair, error, warnings)
-                            : parseFaults(value.toObject(), at, &spec->faults, error, warnings);
+                            ? parseRepair(value.toObject(), at, &setup->repair, error, warnings)
+                            : parseFaults(value.toObject(), at, &setup->faults, error, warnings);
         if (!ok)
             return false;
     }
     return true;
 }
 
-bool Scenario::parse(const QByteArray& json, QVector<DeviceSpec>* devices, Timings* timings, QString* error,
+bool Scenario::parse(const QByteArray& json, QVector<DeviceSetup>* devices, Timings* timings, QString* error,
                      QStringList* warnings) {
     devices->clear();
     *timings = Timings();
@@ -329,17 +329,17 @@ bool Scenario::parse(const QByteArray& json, QVector<DeviceSpec>* devices, Timin
             devices->clear();
             return false;
         }
-        DeviceSpec spec;
-        if (!parseDevice(array[i].toObject(), where, &spec, error, warnings)) {
+        DeviceSetup setup;
+        if (!parseDevice(array[i].toObject(), where, &setup, error, warnings)) {
             devices->clear();
             return false;
         }
-        devices->append(spec);
+        devices->append(setup);
     }
     return true;
 }
 
-bool Scenario::parseFile(const QString& path, QVector<DeviceSpec>* devices, Timings* timings, QString* error,
+bool Scenario::parseFile(const QString& path, QVector<DeviceSetup>* devices, Timings* timings, QString* error,
                          QStringList* warnings) {
     QFile file(path);
     QString problem;

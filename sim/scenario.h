@@ -15,11 +15,11 @@ namespace HidSim {
 // files.
 class Scenario {
 public:
-    [[nodiscard]] static bool parse(const QByteArray& json, QVector<DeviceSpec>* devices, Timings* timings,
+    [[nodiscard]] static bool parse(const QByteArray& json, QVector<DeviceSetup>* devices, Timings* timings,
                                     QString* error, QStringList* warnings);
-    [[nodiscard]] static bool parseFile(const QString& path, QVector<DeviceSpec>* devices, Timings* timings,
+    [[nodiscard]] static bool parseFile(const QString& path, QVector<DeviceSetup>* devices, Timings* timings,
                                         QString* error, QStringList* warnings);
-    [[nodiscard]] static bool parseDevice(const QJsonObject& object, const QString& where, DeviceSpec* spec,
+    [[nodiscard]] static bool parseDevice(const QJsonObject& object, const QString& where, DeviceSetup* setup,
                                           QString* error, QStringList* warnings);
     [[nodiscard]] static bool parseFaults(const QJsonObject& object, const QString& where, Faults* faults,
                                           QString* error, QStringList* warnings);

@@ -5,7 +5,7 @@
 
 namespace HidSim {
 
-SimDevice::SimDevice(Bus& bus, int id, const DeviceSpec& spec) : bus(bus), m_id(id), spec(spec) {}
+SimDevice::SimDevice(Bus& bus, int id, const DeviceSetup& setup) : bus(bus), m_id(id), setup(setup) {}
 
 SimDevice::~SimDevice() = default;
 
@@ -43,12 +43,12 @@ Faults SimDevice::faultsFor(quint16 usagePage) const {
 DeviceState SimDevice::state() const {
     DeviceState s;
     s.id = m_id;
-    s.type = spec.type;
-    s.mode = spec.mode;
+    s.type = setup.type;
+    s.mode = setup.mode;
     s.present = present;
-    s.serial = spec.serial;
-    s.firmware = spec.firmware;
-    s.revision = spec.revision;
+    s.serial = setup.serial;
+    s.firmware = setup.firmware;
+    s.revision = setup.revision;
     for (const auto& interface : interfaces)
         s.interfaces.append(interface->id);
     s.enterUpdateCount = enterUpdateCount;

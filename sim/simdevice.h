@@ -17,13 +17,13 @@ class Bus;
 // One physical device on the bus, across its changes of identity. Lives under the bus lock.
 class SimDevice : public UpdateModeDevice {
 public:
-    SimDevice(Bus& bus, int id, const DeviceSpec& spec);
+    SimDevice(Bus& bus, int id, const DeviceSetup& setup);
     ~SimDevice() override;
 
     [[nodiscard]] int id() const override { return m_id; }
-    [[nodiscard]] DeviceType type() const override { return spec.type; }
-    [[nodiscard]] QString serial() const override { return spec.serial; }
-    [[nodiscard]] QString firmware() const override { return spec.firmware; }
+    [[nodiscard]] DeviceType type() const override { return setup.type; }
+    [[nodiscard]] QString serial() const override { return setup.serial; }
+    [[nodiscard]] QString firmware() const override { return setup.firmware; }
     [[nodiscard]] quint16 productId() const override;
     [[nodiscard]] int reportIntervalUs() const override;
     void queueInputReport(const QByteArray& report, int delayMs) override;
@@ -34,7 +34,7 @@ public:
 
     Bus& bus;
     const int m_id;
-    DeviceSpec spec;
+    DeviceSetup setup;
     std::map<quint16, Faults> faults;  // key 0: every interface
     int writesUntilUnplug = 0;
     bool present = false;

@@ -21,17 +21,17 @@ int plugBus(int wanted) {
     HidSim::reset();
     int interfaces = 0;
     for (int i = 0; interfaces < wanted; ++i) {
-        HidSim::DeviceSpec spec;
-        spec.serial = QStringLiteral("D-%1").arg(i);
+        HidSim::DeviceSetup setup;
+        setup.serial = QStringLiteral("D-%1").arg(i);
         if (i % 5 == 0) {
-            spec.type = i % 10 == 0 ? HidSim::DeviceType::SorrelReceiver : HidSim::DeviceType::SorrelHeadset;
+            setup.type = i % 10 == 0 ? HidSim::DeviceType::SorrelReceiver : HidSim::DeviceType::SorrelHeadset;
         } else {
-            spec.vendorId = 0x1234;
-            spec.productId = quint16(0x5000 + i);
-            spec.usagePage = 0x1;
-            spec.usage = quint16(i % 2 != 0 ? 6 : 2);
+            setup.vendorId = 0x1234;
+            setup.productId = quint16(0x5000 + i);
+            setup.usagePage = 0x1;
+            setup.usage = quint16(i % 2 != 0 ? 6 : 2);
         }
-        HidSim::plug(spec);
+        HidSim::plug(setup);
         interfaces = 0;
         for (const HidSim::DeviceState& device : HidSim::devices()) {
             interfaces += device.interfaces.size();

@@ -29,11 +29,11 @@ int main(int argc, char* argv[]) {
     HidSim::reset();
     HidSim::setTrafficLimit(100000);
     const HidSim::Timings timings = HidSim::timings();
-    HidSim::DeviceSpec spec;
-    spec.type = HidSim::DeviceType::SorrelReceiver;
-    spec.mode = HidSim::Mode::Update;
-    spec.serial = "R-BENCH";
-    const int id = HidSim::plug(spec);
+    HidSim::DeviceSetup setup;
+    setup.type = HidSim::DeviceType::SorrelReceiver;
+    setup.mode = HidSim::Mode::Update;
+    setup.serial = "R-BENCH";
+    const int id = HidSim::plug(setup);
 
     uint16_t count = 0;
     if (hidDfuConnect(0x046d, 0x0a92, 1, 0xff00, &count) != 0) {

@@ -15,21 +15,21 @@
 
 namespace {
 
-HidSim::DeviceSpec typed(HidSim::DeviceType type, const QString& serial) {
-    HidSim::DeviceSpec spec;
-    spec.type = type;
-    spec.serial = serial;
-    return spec;
+HidSim::DeviceSetup typed(HidSim::DeviceType type, const QString& serial) {
+    HidSim::DeviceSetup setup;
+    setup.type = type;
+    setup.serial = serial;
+    return setup;
 }
 
-HidSim::DeviceSpec foreign(quint16 product_id, quint16 usage, const QString& serial) {
-    HidSim::DeviceSpec spec;
-    spec.vendorId = 0x1234;
-    spec.productId = product_id;
-    spec.usagePage = 0x1;
-    spec.usage = usage;
-    spec.serial = serial;
-    return spec;
+HidSim::DeviceSetup foreign(quint16 product_id, quint16 usage, const QString& serial) {
+    HidSim::DeviceSetup setup;
+    setup.vendorId = 0x1234;
+    setup.productId = product_id;
+    setup.usagePage = 0x1;
+    setup.usage = usage;
+    setup.serial = serial;
+    return setup;
 }
 
 // 40 interfaces: receivers of both families (two interfaces each), headsets, and a crowd of foreign devices.

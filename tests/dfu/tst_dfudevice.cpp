@@ -98,12 +98,12 @@ private slots:
         HidSim::Timings timings;
         timings.updateReportIntervalUs = 0;
         HidSim::setTimings(timings);
-        HidSim::DeviceSpec spec;
-        spec.type = HidSim::DeviceType::SorrelReceiver;
-        spec.mode = HidSim::Mode::Update;
-        spec.serial = "R-1";
-        spec.firmware = "1.45.0";
-        m_id = HidSim::plug(spec);
+        HidSim::DeviceSetup setup;
+        setup.type = HidSim::DeviceType::SorrelReceiver;
+        setup.mode = HidSim::Mode::Update;
+        setup.serial = "R-1";
+        setup.firmware = "1.45.0";
+        m_id = HidSim::plug(setup);
         hid_device_info* list = hid_enumerate(0x046d, 0x0a92);
         QVERIFY(list != nullptr);
         m_handle = hid_open_path(list->path);

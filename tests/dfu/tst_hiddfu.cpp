@@ -28,12 +28,12 @@ const char* const kReceiverImage = ":/firmware/46d.a92.ff00.1/Sorrel_Dongle_T1.4
 const char* const kHeadsetImage = ":/firmware/46d.a93.ff00.1/Sorrel_Headset_T1.46.0.dfu";
 
 int plug(DeviceType type, const QString& serial, Mode mode = Mode::Update) {
-    HidSim::DeviceSpec spec;
-    spec.type = type;
-    spec.mode = mode;
-    spec.serial = serial;
-    spec.firmware = "1.45.0";
-    return HidSim::plug(spec);
+    HidSim::DeviceSetup setup;
+    setup.type = type;
+    setup.mode = mode;
+    setup.serial = serial;
+    setup.firmware = "1.45.0";
+    return HidSim::plug(setup);
 }
 
 int connectTo(quint16 product, uint16_t* count = nullptr) {
@@ -164,7 +164,7 @@ private slots:
     }
 
     void connectIgnoresOtherInterfaces() {
-        HidSim::DeviceSpec foreign;
+        HidSim::DeviceSetup foreign;
         foreign.vendorId = kVendor;
         foreign.productId = kReceiverUpdate;
         foreign.usagePage = 0xffa0;

@@ -142,13 +142,13 @@ HidSim::Timings FirmwareHarness::fastBusTimings() {
 
 int FirmwareHarness::plug(DeviceType type, HidSim::Mode mode, const QString& serial,
                           const QString& firmware) {
-    HidSim::DeviceSpec spec;
-    spec.type = static_cast<HidSim::DeviceType>(type);
-    spec.mode = mode;
-    spec.serial = serial;
-    spec.firmware = firmware;
-    spec.revision = 3;
-    return HidSim::plug(spec);
+    HidSim::DeviceSetup setup;
+    setup.type = static_cast<HidSim::DeviceType>(type);
+    setup.mode = mode;
+    setup.serial = serial;
+    setup.firmware = firmware;
+    setup.revision = 3;
+    return HidSim::plug(setup);
 }
 
 int FirmwareHarness::writes(quint16 usage_page, const QString& serial, const QByteArray& prefix) {

@@ -7,31 +7,31 @@
 
 #include "sim/hidsim.h"
 
-Q_DECLARE_METATYPE(HidSim::DeviceSpec)
-Q_DECLARE_METATYPE(QVector<HidSim::DeviceSpec>)
+Q_DECLARE_METATYPE(HidSim::DeviceSetup)
+Q_DECLARE_METATYPE(QVector<HidSim::DeviceSetup>)
 
 // Small helpers over the simulated bus shared by the device tests.
 namespace SimBus {
 
-inline HidSim::DeviceSpec device(HidSim::DeviceType type, const QString& serial,
+inline HidSim::DeviceSetup device(HidSim::DeviceType type, const QString& serial,
                                  HidSim::Mode mode = HidSim::Mode::Normal) {
-    HidSim::DeviceSpec spec;
-    spec.type = type;
-    spec.serial = serial;
-    spec.mode = mode;
-    return spec;
+    HidSim::DeviceSetup setup;
+    setup.type = type;
+    setup.serial = serial;
+    setup.mode = mode;
+    return setup;
 }
 
 // One interface with raw ids, the way a keyboard or a mouse shows up.
-inline HidSim::DeviceSpec foreign(quint16 vendor_id, quint16 product_id, quint16 usage_page, quint16 usage,
+inline HidSim::DeviceSetup foreign(quint16 vendor_id, quint16 product_id, quint16 usage_page, quint16 usage,
                                   const QString& serial) {
-    HidSim::DeviceSpec spec;
-    spec.vendorId = vendor_id;
-    spec.productId = product_id;
-    spec.usagePage = usage_page;
-    spec.usage = usage;
-    spec.serial = serial;
-    return spec;
+    HidSim::DeviceSetup setup;
+    setup.vendorId = vendor_id;
+    setup.productId = product_id;
+    setup.usagePage = usage_page;
+    setup.usage = usage;
+    setup.serial = serial;
+    return setup;
 }
 
 inline HidSim::Interface interfaceOf(int id, quint16 usage_page) {

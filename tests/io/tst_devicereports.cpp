@@ -86,10 +86,10 @@ class TstDeviceReports : public QObject {
     std::unique_ptr<HIDDevice> plug(DeviceType type, const QString& serial, quint16 usage_page,
                                     int* sim_id = nullptr, const QString& firmware = QStringLiteral("1.0.0"),
                                     int revision = 0) {
-        HidSim::DeviceSpec spec = SimBus::device(type, serial);
-        spec.firmware = firmware;
-        spec.revision = revision;
-        const int id = HidSim::plug(spec);
+        HidSim::DeviceSetup setup = SimBus::device(type, serial);
+        setup.firmware = firmware;
+        setup.revision = revision;
+        const int id = HidSim::plug(setup);
         if (sim_id != nullptr) {
             *sim_id = id;
         }

@@ -14,7 +14,7 @@ using Io::DeviceId;
 using Io::IoDeviceInfo;
 using Io::IoDeviceInfoList;
 using Io::IoDeviceScanner;
-using Specs = QVector<HidSim::DeviceSpec>;
+using Setups = QVector<HidSim::DeviceSetup>;
 
 namespace {
 
@@ -78,68 +78,68 @@ private slots:
     void init() { HidSim::reset(); }
 
     void grouping_data() {
-        QTest::addColumn<Specs>("specs");
+        QTest::addColumn<Setups>("setups");
         QTest::addColumn<QStringList>("records");
         const auto dev = SimBus::device;
         const auto foreign = SimBus::foreign;
         const QString r1 = QStringLiteral("R-1");
 
-        QTest::newRow("empty bus") << Specs{} << QStringList{};
+        QTest::newRow("empty bus") << Setups{} << QStringList{};
         QTest::newRow("receiver's two interfaces in one record")
-            << Specs{dev(DeviceType::SorrelReceiver, r1, Mode::Normal)}
+            << Setups{dev(DeviceType::SorrelReceiver, r1, Mode::Normal)}
             << QStringList{"46d.a90:R-1:46d.a90.ffa0.1,46d.a90.ffa1.1"};
         QTest::newRow("same serial under two product ids")
-            << Specs{dev(DeviceType::SorrelHeadset, "S-1", Mode::Update),
+            << Setups{dev(DeviceType::SorrelHeadset, "S-1", Mode::Update),
                      dev(DeviceType::SorrelHeadset, "S-1", Mode::Normal)}
             << QStringList{"46d.a93:S-1:46d.a93.ff00.1", "46d.a91:S-1:46d.a91.ffc0.1"};
         QTest::newRow("one interface missing")
-            << Specs{foreign(0x46d, 0xa90, 0xffa1, 1, r1)} << QStringList{"46d.a90:R-1:46d.a90.ffa1.1"};
-        QTest::newRow("two identical receivers") << Specs{dev(DeviceType::SorrelReceiver, r1, Mode::Normal),
+            << Setups{foreign(0x46d, 0xa90, 0xffa1, 1, r1)} << QStringList{"46d.a90:R-1:46d.a90.ffa1.1"};
+        QTest::newRow("two identical receivers") << Setups{dev(DeviceType::SorrelReceiver, r1, Mode::Normal),
                                                           dev(DeviceType::SorrelReceiver, r1, Mode::Normal)}
                                                  << QStringList{"46d.a90:R-1:46d.a90.ffa0.1,46d.a90.ffa1.1",
                                                                 "46d.a90:R-1:46d.a90.ffa0.1,46d.a90.ffa1.1"};
         QTest::newRow("same serial in two families")
-            << Specs{dev(DeviceType::SorrelReceiver, r1, Mode::Normal),
+            << Setups{dev(DeviceType::SorrelReceiver, r1, Mode::Normal),
                      dev(DeviceType::SorrelPlusReceiver, r1, Mode::Normal)}
             << QStringList{"46d.a90:R-1:46d.a90.ffa0.1,46d.a90.ffa1.1",
                            "46d.aa8:R-1:46d.aa8.ffa0.1,46d.aa8.ffa1.1"};
         QTest::newRow("receiver without serial number")
-            << Specs{dev(DeviceType::SorrelReceiver, QString(), Mode::Normal)}
+            << Setups{dev(DeviceType::SorrelReceiver, QString(), Mode::Normal)}
             << QStringList{"46d.a90::46d.a90.ffa0.1,46d.a90.ffa1.1"};
         QTest::newRow("empty and missing serial number are one device")
-            << Specs{foreign(0x46d, 0xa90, 0xffa0, 1, QString()),
+            << Setups{foreign(0x46d, 0xa90, 0xffa0, 1, QString()),
                      foreign(0x46d, 0xa90, 0xffa1, 1, QStringLiteral(""))}
             << QStringList{"46d.a90::46d.a90.ffa0.1,46d.a90.ffa1.1"};
         QTest::newRow("vendor id zero never groups")
-            << Specs{foreign(0, 0x1111, 0x1, 0x6, "Z"), foreign(0, 0x1111, 0x1, 0x2, "Z")}
+            << Setups{foreign(0, 0x1111, 0x1, 0x6, "Z"), foreign(0, 0x1111, 0x1, 0x2, "Z")}
             << QStringList{"0.1111:Z:null", "0.1111:Z:null"};
         QTest::newRow("product id zero never groups")
-            << Specs{foreign(0x1234, 0, 0x1, 0x6, "Z"), foreign(0x1234, 0, 0x1, 0x2, "Z")}
+            << Setups{foreign(0x1234, 0, 0x1, 0x6, "Z"), foreign(0x1234, 0, 0x1, 0x2, "Z")}
             << QStringList{"1234.0:Z:null", "1234.0:Z:null"};
         QTest::newRow("foreign devices beside a receiver")
-            << Specs{foreign(0x1234, 0x5678, 0x1, 0x6, "KB1"),
+            << Setups{foreign(0x1234, 0x5678, 0x1, 0x6, "KB1"),
                      dev(DeviceType::SorrelReceiver, r1, Mode::Normal),
                      foreign(0x1234, 0x9abc, 0x1, 0x2, "M1")}
             << QStringList{"1234.5678:KB1:1234.5678.1.6", "46d.a90:R-1:46d.a90.ffa0.1,46d.a90.ffa1.1",
                            "1234.9abc:M1:1234.9abc.1.2"};
         QTest::newRow("serial beyond ASCII")
-            << Specs{foreign(0x46d, 0xa90, 0xffa0, 1, QString::fromUtf8("S\xc3\xa9-\xe2\x82\xac")),
+            << Setups{foreign(0x46d, 0xa90, 0xffa0, 1, QString::fromUtf8("S\xc3\xa9-\xe2\x82\xac")),
                      foreign(0x46d, 0xa90, 0xffa1, 1, QString::fromUtf8("S\xc3\xa9-\xe2\x82\xac"))}
             << QStringList{QString::fromUtf8("46d.a90:S\xc3\xa9-\xe2\x82\xac:46d.a90.ffa0.1,46d.a90.ffa1.1")};
         QTest::newRow("serial beyond the basic plane")
-            << Specs{foreign(0x46d, 0xa90, 0xffa0, 1, QString::fromUtf8("R\xf0\x9f\x98\x80")),
+            << Setups{foreign(0x46d, 0xa90, 0xffa0, 1, QString::fromUtf8("R\xf0\x9f\x98\x80")),
                      foreign(0x46d, 0xa90, 0xffa1, 1, QString::fromUtf8("R\xf0\x9f\x98\x80"))}
             << QStringList{QString::fromUtf8("46d.a90:R\xf0\x9f\x98\x80:46d.a90.ffa0.1,46d.a90.ffa1.1")};
         QTest::newRow("serial numbers differ only in case")
-            << Specs{foreign(0x46d, 0xa90, 0xffa0, 1, "r-1"), foreign(0x46d, 0xa90, 0xffa1, 1, "R-1")}
+            << Setups{foreign(0x46d, 0xa90, 0xffa0, 1, "r-1"), foreign(0x46d, 0xa90, 0xffa1, 1, "R-1")}
             << QStringList{"46d.a90:r-1:46d.a90.ffa0.1", "46d.a90:R-1:46d.a90.ffa1.1"};
     }
     void grouping() {
-        QFETCH(Specs, specs);
+        QFETCH(Setups, setups);
         QFETCH(QStringList, records);
         QVector<int> plugged;
-        for (const HidSim::DeviceSpec& spec : specs) {
-            plugged << HidSim::plug(spec);
+        for (const HidSim::DeviceSetup& setup : setups) {
+            plugged << HidSim::plug(setup);
             QVERIFY(plugged.last() > 0);
         }
         IoDeviceScanner scanner(m_context);

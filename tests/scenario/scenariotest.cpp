@@ -64,7 +64,7 @@ bool ScenarioTest::loadWindow() {
 
 int ScenarioTest::plug(HidSim::DeviceType type, const QString& serial, const QString& firmware,
                        const HidSim::RepairScript& repair) {
-    HidSim::DeviceSpec device;
+    HidSim::DeviceSetup device;
     device.type = type;
     device.serial = serial;
     device.firmware = firmware;

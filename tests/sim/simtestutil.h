@@ -85,9 +85,9 @@ inline QByteArray read(hid_device* handle, int length, int timeoutMs, int* resul
     return n > 0 ? buffer.left(n) : QByteArray();
 }
 
-inline HidSim::DeviceSpec spec(HidSim::DeviceType type, const QString& serial,
+inline HidSim::DeviceSetup setup(HidSim::DeviceType type, const QString& serial,
                                const QString& firmware = "1.45.0", int revision = 0) {
-    HidSim::DeviceSpec s;
+    HidSim::DeviceSetup s;
     s.type = type;
     s.serial = serial;
     s.firmware = firmware;

@@ -44,7 +44,7 @@ private slots:
         QFETCH(DeviceType, type);
         QFETCH(bool, update);
         QFETCH(QStringList, identities);
-        HidSim::DeviceSpec s = spec(type, "S-1");
+        HidSim::DeviceSetup s = setup(type, "S-1");
         s.mode = update ? Mode::Update : Mode::Normal;
         HidSim::plug(s);
         QStringList seen;
@@ -120,7 +120,7 @@ private slots:
         QFETCH(QList<QByteArray>, writes);
         QFETCH(int, readLength);
         QFETCH(QByteArray, reply);
-        HidSim::plug(spec(type, "D-1", firmware, revision));
+        HidSim::plug(setup(type, "D-1", firmware, revision));
         Handle handle = open("D-1", quint16(usagePage));
         QVERIFY(handle);
         for (const QByteArray& report : writes)
@@ -133,7 +133,7 @@ private slots:
 
     // A reply goes to the handles open when it is sent, as hidraw does; a late opener never sees it.
     void replyReachesOnlyOpenHandles() {
-        HidSim::plug(spec(DeviceType::SorrelHeadset, "H-1", "1.46.0"));
+        HidSim::plug(setup(DeviceType::SorrelHeadset, "H-1", "1.46.0"));
         Handle first = open("H-1", 0xffc0);
         Handle second = open("H-1", 0xffc0);
         QCOMPARE(write(first.get(), bytes({0, 1, 0})), 3);
@@ -157,7 +157,7 @@ private slots:
     void repair() {
         QFETCH(int, outcome);
         QFETCH(int, pollsBefore);
-        HidSim::DeviceSpec s = spec(DeviceType::SorrelReceiver, "R-1");
+        HidSim::DeviceSetup s = setup(DeviceType::SorrelReceiver, "R-1");
         s.repair.outcome = outcome;
         s.repair.pollsBefore = pollsBefore;
         const int id = HidSim::plug(s);
@@ -194,7 +194,7 @@ private slots:
 
     // Pairing starts only when the "01" report comes right before "08", as the program sends them.
     void repairNeedsItsFirstReport() {
-        const int id = HidSim::plug(spec(DeviceType::SorrelReceiver, "R-1"));
+        const int id = HidSim::plug(setup(DeviceType::SorrelReceiver, "R-1"));
         Handle handle = open("R-1", 0xffa0);
         QCOMPARE(write(handle.get(), bytes({2, 8, 0})), 3);
         QVERIFY(!HidSim::device(id).pairing);
@@ -226,7 +226,7 @@ private slots:
         HidSim::Timings t = fastTimings();
         t.reenumerateMs = 150;
         HidSim::setTimings(t);
-        const int id = HidSim::plug(spec(type, "SN-42"));
+        const int id = HidSim::plug(setup(type, "SN-42"));
         Handle handle = open("SN-42", quint16(usagePage));
         QVERIFY(handle);
         QElapsedTimer timer;
@@ -259,7 +259,7 @@ private slots:
         t.leaveMs = 100;
         t.reenumerateMs = 100;
         HidSim::setTimings(t);
-        HidSim::plug(spec(DeviceType::SorrelReceiver, "R-9"));
+        HidSim::plug(setup(DeviceType::SorrelReceiver, "R-9"));
         Handle handle = open("R-9", 0xffa0);
         QCOMPARE(write(handle.get(), bytes({2, 2, 0})), 3);
         QCOMPARE(enumerateAll().size(), 2);
@@ -269,7 +269,7 @@ private slots:
     }
 
     void postUpdate() {
-        const int id = HidSim::plug(spec(DeviceType::SorrelHeadset, "H-3"));
+        const int id = HidSim::plug(setup(DeviceType::SorrelHeadset, "H-3"));
         Handle handle = open("H-3", 0xffc0);
         QCOMPARE(write(handle.get(), bytes({0, 0xce, 2, 0x2d, 0})), 5);
         QCOMPARE(write(handle.get(), bytes({0, 0xce, 2, 0x2d, 0})), 5);
@@ -279,7 +279,7 @@ private slots:
     }
 
     void stringsAndInfo() {
-        HidSim::DeviceSpec s = spec(DeviceType::SorrelPlusReceiver, "RX-7");
+        HidSim::DeviceSetup s = setup(DeviceType::SorrelPlusReceiver, "RX-7");
         s.product = "Bench Receiver";
         HidSim::plug(s);
         Handle handle = open("RX-7", 0xffa1);
@@ -304,8 +304,8 @@ private slots:
     }
 
     void openByIds() {
-        HidSim::plug(spec(DeviceType::SorrelHeadset, "A"));
-        HidSim::plug(spec(DeviceType::SorrelHeadset, "B"));
+        HidSim::plug(setup(DeviceType::SorrelHeadset, "A"));
+        HidSim::plug(setup(DeviceType::SorrelHeadset, "B"));
         Handle any(hid_open(0x046d, 0x0a91, nullptr));
         QVERIFY(any);
         Handle second(hid_open(0x046d, 0x0a91, L"B"));

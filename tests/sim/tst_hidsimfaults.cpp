@@ -49,7 +49,7 @@ private slots:
         QFETCH(bool, opens);
         QFETCH(int, writeResult);
         QFETCH(int, readResult);
-        const int id = HidSim::plug(spec(DeviceType::SorrelReceiver, "R-1", "1.45.0"));
+        const int id = HidSim::plug(setup(DeviceType::SorrelReceiver, "R-1", "1.45.0"));
         HidSim::Faults f;
         f.openFails = openFails;
         f.writeFails = writeFails;
@@ -92,7 +92,7 @@ private slots:
     }
     void unplugWakesBlockedRead() {
         QFETCH(int, timeoutMs);
-        const int id = HidSim::plug(spec(DeviceType::SorrelHeadset, "H-1"));
+        const int id = HidSim::plug(setup(DeviceType::SorrelHeadset, "H-1"));
         Handle handle = open("H-1", 0xffc0);
         std::atomic<int> result{99};
         QElapsedTimer timer;
@@ -115,7 +115,7 @@ private slots:
     // The plug pulled between the receiver's two version queries: the second is accepted, its reply never
     // comes, and the device is gone.
     void unplugInTheMiddleOfAnExchange() {
-        HidSim::DeviceSpec s = spec(DeviceType::SorrelReceiver, "R-1");
+        HidSim::DeviceSetup s = setup(DeviceType::SorrelReceiver, "R-1");
         s.faults.unplugAfterWrites = 2;
         HidSim::plug(s);
         Handle handle = open("R-1", 0xffa0);
@@ -130,7 +130,7 @@ private slots:
     }
 
     void replugKillsOldHandles() {
-        const int id = HidSim::plug(spec(DeviceType::SorrelHeadset, "H-1"));
+        const int id = HidSim::plug(setup(DeviceType::SorrelHeadset, "H-1"));
         const QString oldPath = pathOf("H-1", 0xffc0);
         Handle old = open("H-1", 0xffc0);
         QVERIFY(HidSim::replug(id, 0));
@@ -145,7 +145,7 @@ private slots:
     }
 
     void replugAfterDelay() {
-        const int id = HidSim::plug(spec(DeviceType::SorrelHeadset, "H-1"));
+        const int id = HidSim::plug(setup(DeviceType::SorrelHeadset, "H-1"));
         QVERIFY(HidSim::replug(id, 100));
         QVERIFY(enumerateAll().isEmpty());
         QVERIFY(!HidSim::device(id).present);
@@ -153,8 +153,8 @@ private slots:
     }
 
     void twoIdenticalDevices() {
-        HidSim::plug(spec(DeviceType::SorrelReceiver, "SAME", "1.45.0"));
-        HidSim::plug(spec(DeviceType::SorrelReceiver, "SAME", "1.46.0"));
+        HidSim::plug(setup(DeviceType::SorrelReceiver, "SAME", "1.45.0"));
+        HidSim::plug(setup(DeviceType::SorrelReceiver, "SAME", "1.46.0"));
         const QVector<Found> found = enumerateAll();
         QCOMPARE(found.size(), 4);
         QSet<QString> paths;
@@ -185,7 +185,7 @@ private slots:
     void serialNumbers() {
         QFETCH(QString, serial);
         QFETCH(bool, hasSerial);
-        HidSim::plug(spec(DeviceType::SorrelHeadset, serial));
+        HidSim::plug(setup(DeviceType::SorrelHeadset, serial));
         const QVector<Found> found = enumerateAll();
         QCOMPARE(found.size(), 1);
         QCOMPARE(found[0].hasSerial, hasSerial);
@@ -213,14 +213,14 @@ private slots:
         QFETCH(int, productId);
         QFETCH(int, usagePage);
         QFETCH(int, usage);
-        HidSim::DeviceSpec s;
+        HidSim::DeviceSetup s;
         s.vendorId = quint16(vendorId);
         s.productId = quint16(productId);
         s.usagePage = quint16(usagePage);
         s.usage = quint16(usage);
         s.serial = "F1";
         HidSim::plug(s);
-        HidSim::plug(spec(DeviceType::SorrelHeadset, "H-1"));
+        HidSim::plug(setup(DeviceType::SorrelHeadset, "H-1"));
         const QVector<Found> found = enumerateAll();
         QCOMPARE(found.size(), 2);
         QCOMPARE(found[0].vendorId, quint16(vendorId));
@@ -238,8 +238,8 @@ private slots:
     }
 
     void trafficPerInterface() {
-        HidSim::plug(spec(DeviceType::SorrelReceiver, "R-1"));
-        HidSim::plug(spec(DeviceType::SorrelHeadset, "H-1"));
+        HidSim::plug(setup(DeviceType::SorrelReceiver, "R-1"));
+        HidSim::plug(setup(DeviceType::SorrelHeadset, "H-1"));
         {
             Handle receiver = open("R-1", 0xffa0);
             Handle second = open("R-1", 0xffa1);
@@ -291,7 +291,7 @@ private slots:
         HidSim::Timings t = fastTimings();
         t.replyDelayMs = 100;
         HidSim::setTimings(t);
-        HidSim::plug(spec(DeviceType::SorrelHeadset, "H-1"));
+        HidSim::plug(setup(DeviceType::SorrelHeadset, "H-1"));
         Handle handle = open("H-1", 0xffc0);
         QCOMPARE(hid_set_nonblocking(handle.get(), 1), 0);
         unsigned char buffer[7];
@@ -306,7 +306,7 @@ private slots:
     }
 
     void badArguments() {
-        HidSim::plug(spec(DeviceType::SorrelHeadset, "H-1"));
+        HidSim::plug(setup(DeviceType::SorrelHeadset, "H-1"));
         Handle handle = open("H-1", 0xffc0);
         QCOMPARE(hid_write(handle.get(), nullptr, 3), -1);
         const unsigned char one = 0;

@@ -153,7 +153,7 @@ private slots:
     void badScenario() {
         QFETCH(QByteArray, json);
         QFETCH(QString, message);
-        HidSim::plug(spec(DeviceType::SorrelHeadset, "before"));
+        HidSim::plug(setup(DeviceType::SorrelHeadset, "before"));
         QString error;
         QVERIFY(!HidSim::loadScenario(json, &error));
         QVERIFY2(error.contains(message), qPrintable(error));

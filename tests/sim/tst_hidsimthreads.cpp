@@ -31,8 +31,8 @@ private slots:
         QFETCH(int, rounds);
         for (int i = 0; i < workers; ++i)
             HidSim::plug(
-                spec(DeviceType::SorrelReceiver, QString("R-%1").arg(i), QString("1.%1.0").arg(10 + i)));
-        const int flaky = HidSim::plug(spec(DeviceType::SorrelHeadset, "FLAKY"));
+                setup(DeviceType::SorrelReceiver, QString("R-%1").arg(i), QString("1.%1.0").arg(10 + i)));
+        const int flaky = HidSim::plug(setup(DeviceType::SorrelHeadset, "FLAKY"));
 
         std::atomic<int> good{0};
         std::atomic<int> wrong{0};
@@ -63,7 +63,7 @@ private slots:
             int id = flaky;
             while (!stop) {
                 HidSim::unplug(id);
-                id = HidSim::plug(spec(DeviceType::SorrelHeadset, "FLAKY"));
+                id = HidSim::plug(setup(DeviceType::SorrelHeadset, "FLAKY"));
                 Handle handle = open("FLAKY", 0xffc0);
                 if (handle)
                     write(handle.get(), bytes({0, 0xce, 2, 2, 0}));
@@ -92,8 +92,8 @@ private slots:
 
     // A read that waits leaves the rest of the bus free: enumeration, opens and writes on other devices.
     void waitingReadDoesNotHoldTheBus() {
-        HidSim::plug(spec(DeviceType::SorrelHeadset, "SILENT"));
-        HidSim::plug(spec(DeviceType::SorrelHeadset, "TALKS", "1.46.0"));
+        HidSim::plug(setup(DeviceType::SorrelHeadset, "SILENT"));
+        HidSim::plug(setup(DeviceType::SorrelHeadset, "TALKS", "1.46.0"));
         Handle silent = open("SILENT", 0xffc0);
         std::atomic<int> result{99};
         std::thread reader([&] {
@@ -117,7 +117,7 @@ private slots:
 
     // Two threads on one handle: the one waiting gets the reply the other one asked for.
     void readerWakesOnReply() {
-        HidSim::plug(spec(DeviceType::SorrelHeadset, "H-1", "1.46.0"));
+        HidSim::plug(setup(DeviceType::SorrelHeadset, "H-1", "1.46.0"));
         Handle handle = open("H-1", 0xffc0);
         std::atomic<int> result{99};
         std::thread reader([&] {
@@ -133,7 +133,7 @@ private slots:
     // Devices coming back from the service thread's timer while other threads enumerate and write.
     void reenumerationUnderLoad() {
         for (int i = 0; i < 4; ++i)
-            HidSim::plug(spec(DeviceType::SorrelPlusReceiver, QString("P-%1").arg(i)));
+            HidSim::plug(setup(DeviceType::SorrelPlusReceiver, QString("P-%1").arg(i)));
         std::vector<std::thread> threads;
         for (int i = 0; i < 4; ++i) {
             threads.emplace_back([i] {

@@ -62,8 +62,8 @@ std::unique_ptr<HidSim::UpdateModeHandler> makeEcho(HidSim::UpdateModeDevice& de
     return std::make_unique<EchoHandler>(device);
 }
 
-HidSim::DeviceSpec updateSpec(DeviceType type, const QString& serial, const QString& firmware = "1.45.0") {
-    HidSim::DeviceSpec s = spec(type, serial, firmware);
+HidSim::DeviceSetup updateSpec(DeviceType type, const QString& serial, const QString& firmware = "1.45.0") {
+    HidSim::DeviceSetup s = setup(type, serial, firmware);
     s.mode = Mode::Update;
     return s;
 }
@@ -148,7 +148,7 @@ private slots:
         QFETCH(QString, firmware);
         QFETCH(bool, stillUpdate);
         // Through the whole cycle: normal, enter-update, flashed, reset.
-        const int id = HidSim::plug(spec(DeviceType::SorrelReceiver, "R-1", "1.45.0"));
+        const int id = HidSim::plug(setup(DeviceType::SorrelReceiver, "R-1", "1.45.0"));
         {
             Handle normal = open("R-1", 0xffa0);
             QCOMPARE(write(normal.get(), bytes({2, 2, 0})), 3);
@@ -193,7 +193,7 @@ private slots:
         QVERIFY(HidSim::unplug(id));
         QCOMPARE(g_liveHandlers, 0);
         HidSim::plug(updateSpec(DeviceType::SorrelHeadset, "H-1"));
-        HidSim::plug(spec(DeviceType::SorrelHeadset, "H-2"));  // normal mode: no handler
+        HidSim::plug(setup(DeviceType::SorrelHeadset, "H-2"));  // normal mode: no handler
         QCOMPARE(g_liveHandlers, 1);
     }
 
@@ -213,7 +213,7 @@ private slots:
         t.updateReportIntervalUs = intervalUs;
         HidSim::setTimings(t);
         HidSim::plug(updateSpec(DeviceType::SorrelHeadset, "H-1"));
-        HidSim::plug(spec(DeviceType::SorrelReceiver, "R-1"));
+        HidSim::plug(setup(DeviceType::SorrelReceiver, "R-1"));
         Handle handle = open("H-1", 0xff00);
         Handle normal = open("R-1", 0xffa1);
         QElapsedTimer timer;

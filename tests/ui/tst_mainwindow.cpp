@@ -51,13 +51,13 @@ const QString kCarriedReceiverImage = QStringLiteral(":/firmware/46d.a92.ff00.1/
 
 int plug(DeviceType type, const QString& serial, const QString& firmware,
          const HidSim::RepairScript& repair = {}) {
-    HidSim::DeviceSpec spec;
-    spec.type = type;
-    spec.serial = serial;
-    spec.firmware = firmware;
-    spec.revision = 3;
-    spec.repair = repair;
-    return HidSim::plug(spec);
+    HidSim::DeviceSetup setup;
+    setup.type = type;
+    setup.serial = serial;
+    setup.firmware = firmware;
+    setup.revision = 3;
+    setup.repair = repair;
+    return HidSim::plug(setup);
 }
 
 }  // namespace
