@@ -15,7 +15,7 @@ jobs=$(nproc)
 run_suite() { # DIR [CTEST_ARGS...]
     local dir=$1
     shift
-    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset" \
         ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs" "$@"
 }
 

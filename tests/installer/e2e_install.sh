@@ -6,7 +6,7 @@
 set -u
 bundle=$(readlink -f "$1")
 if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x800x24" sh "$0" "$@"
+    exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" sh "$0" "$@"
 fi
 command -v xdotool >/dev/null || { echo "xdotool is needed to click as a user would" >&2; exit 1; }
 

@@ -1,6 +1,8 @@
 #include "tests/scenario/scenariowindow.h"
 
 #include <QDir>
+#include <QMetaProperty>
+#include <functional>
 #include <QFontDatabase>
 #include <QMutex>
 #include <QMutexLocker>
@@ -13,6 +15,19 @@
 #include "updater/updatemanager.h"
 
 namespace {
+
+// Notes every page the stack shows, also one that is replaced again before the test looks.
+class PageRecorder : public QObject {
+    Q_OBJECT
+public:
+    PageRecorder(std::function<void()> record, QObject* parent) : QObject(parent), m_record(std::move(record)) {}
+
+public slots:
+    void record() { m_record(); }
+
+private:
+    std::function<void()> m_record;
+};
 
 QMutex g_messagesMutex;
 QStringList g_messages;
@@ -72,6 +87,15 @@ bool ScenarioWindow::load(QString* error) {
         *error = QStringLiteral("the root object of main.qml is not a window");
         return false;
     }
+    if (QObject* stack = object(QStringLiteral("stackView"))) {
+        const QMetaProperty current =
+            stack->metaObject()->property(stack->metaObject()->indexOfProperty("currentItem"));
+        const QMetaMethod changed = current.notifySignal();
+        auto* recorder = new PageRecorder([this] { m_shown.append(pageName()); }, stack);
+        QObject::connect(stack, changed, recorder,
+                         recorder->metaObject()->method(recorder->metaObject()->indexOfSlot("record()")));
+        Q_ASSERT(changed.isValid());
+    }
     if (!QTest::qWaitForWindowExposed(m_window)) {
         *error = QStringLiteral("the window was never exposed");
         return false;
@@ -122,9 +146,19 @@ bool ScenarioWindow::click(const QString& name, Qt::KeyboardModifiers modifiers)
         return false;
     }
     QQuickItem* target = item(name);
+    forgetPages();
     const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
     QTest::mouseClick(m_window, Qt::LeftButton, modifiers, centre.toPoint());
     return true;
+}
+
+bool ScenarioWindow::waitForPageShown(const QString& name, int timeout_ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!m_shown.contains(name) && pageName() != name && timer.elapsed() < timeout_ms) {
+        QTest::qWait(5);
+    }
+    return m_shown.contains(name) || pageName() == name;
 }
 
 bool ScenarioWindow::waitForPage(const QString& name, int timeout_ms) {
@@ -159,3 +193,5 @@ QStringList ScenarioWindow::takeQmlMessages() {
     messages.swap(g_messages);
     return messages;
 }
+
+#include "scenariowindow.moc"

@@ -41,6 +41,10 @@ public:
     // Clicks the centre of a shown and enabled item of the current page; false when there is none.
     bool click(const QString& name, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     bool waitForPage(const QString& name, int timeout_ms = 5000);
+    // A page that may already have gone again, such as progress on a fast update: true once it was shown
+    // since the last click or forgetPages().
+    bool waitForPageShown(const QString& name, int timeout_ms = 5000);
+    void forgetPages() { m_shown.clear(); }
     // The tile becomes enabled, then is clicked: what a person does after plugging a device.
     bool openFromWelcome(const QString& tile, const QString& expected_page);
 
@@ -54,4 +58,5 @@ private:
     Application& m_app;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QPointer<QQuickWindow> m_window;
+    QStringList m_shown;
 };

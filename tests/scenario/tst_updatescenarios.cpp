@@ -291,10 +291,11 @@ private slots:
         QVERIFY(
             QMetaObject::invokeMethod(dialog, "addSelection", Q_RETURN_ARG(bool, added), Q_ARG(QUrl, url)));
         QVERIFY(added);
+        m_ui.forgetPages();
         QVERIFY(QMetaObject::invokeMethod(dialog, "accept"));
         QTRY_VERIFY(!dialog->property("visible").toBool());
 
-        QVERIFY2(m_ui.waitForPage(QStringLiteral("progressPage")),
+        QVERIFY2(m_ui.waitForPageShown(QStringLiteral("progressPage")),
                  qPrintable(m_ui.pageName() + QLatin1Char(' ') +
                             QString::number(int(m_ui.firmware()->getLastStatus()))));
         QVERIFY2(m_ui.waitForPage(QStringLiteral("finalPage"), 60000), qPrintable(m_ui.pageName()));
