@@ -4,7 +4,8 @@
 #   scripts/test.sh --asan     the same with AddressSanitizer + UndefinedBehaviorSanitizer
 #   scripts/test.sh --tsan     ThreadSanitizer over the tests of the threaded subsystems
 #   scripts/test.sh --windows  syntax check of every source for Windows with MinGW-w64
-#   scripts/test.sh --ci       normal, ASan + UBSan and the Windows check, in that order
+#   scripts/test.sh --fuzz     every fuzz target for 20 s (clang, ASan + UBSan), after replaying kept inputs
+#   scripts/test.sh --ci       normal, ASan + UBSan, the short fuzz run and the Windows check, in that order
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 # shellcheck disable=SC2086
@@ -48,13 +49,15 @@ case "${1:-}" in
     --asan) asan ;;
     --tsan) tsan ;;
     --windows) "$top/scripts/windows-check.sh" ;;
+    --fuzz) "$top/fuzz/run" 20 ;;
     --ci)
         normal
         asan
+        "$top/fuzz/run" 20
         "$top/scripts/windows-check.sh"
         ;;
     *)
-        sed -n '2,8p' "$0"
+        sed -n '2,9p' "$0"
         exit 2
         ;;
 esac
