@@ -41,7 +41,7 @@ asan() {
 tsan() {
     configure_and_build "$top/build-tsan" Debug -DMELDRA_SANITIZE=thread -DMELDRA_BUILD_BENCH=OFF
     TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$top/scripts/tsan.supp" \
-        run_suite "$top/build-tsan" -L 'io|firmware|online'
+        run_suite "$top/build-tsan" -L 'io|sim|firmware|online'
 }
 
 case "${1:-}" in

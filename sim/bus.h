@@ -1,35 +1,31 @@
 #pragma once
 
 #include <QString>
-#include <atomic>
-#include <chrono>
-#include <climits>
-#include <condition_variable>
-#include <deque>
-#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "sim/devicetable.h"
+#include "sim/handletable.h"
 #include "sim/hidsim.h"
+#include "sim/reportexchange.h"
+#include "sim/scheduler.h"
+#include "sim/servicethread.h"
 #include "sim/simdevice.h"
 #include "sim/simhandle.h"
+#include "sim/trafficlog.h"
 
 namespace HidSim {
 
-class ControlServer;
-
-// The simulated bus: every device, every open handle and the traffic log, all under one mutex. A blocking
+// The simulated bus: one mutex in front of its parts (devices, handles, reports, timed changes, traffic log,
+// service thread). Every entry point takes the lock and first carries out the timed changes that fell
+// due, so a caller sees the bus as it is now even when the service thread has not woken yet. A blocking
 // read waits on its interface's condition variable, which releases the mutex, so a read that waits never
-// holds up the rest of the bus. A service thread carries out timed changes (re-enumeration) and the
-// control socket.
+// holds up the rest of the bus.
 class Bus {
 public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = Scheduler::Clock;
 
-    // hid_read: wait as hid_set_nonblocking last said.
-    static constexpr int kBlockingMode = INT_MIN;
+    static constexpr int kBlockingMode = ReportExchange::kBlockingMode;
 
     static Bus& instance();
     ~Bus();
@@ -58,7 +54,7 @@ public:
     template <typename F>
     bool withDevice(int id, F&& change) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SimDevice* device = find(id);
+        SimDevice* device = m_devices.find(id);
         if (!device)
             return false;
         change(*device);
@@ -78,46 +74,17 @@ public:
     [[nodiscard]] int reportIntervalUs() const { return m_timings.updateReportIntervalUs; }
 
 private:
-    struct Event {
-        Clock::time_point at;
-        int deviceId;
-        enum Kind { Leave, Appear, Remove } kind;
-        Mode mode;
-    };
-
     Bus();
-    void serviceLoop();
-    void wakeService();
     void processDue();
-    void runEvent(const Event& event);
-    SimDevice* find(int id);
-    void appear(SimDevice& device);
-    void leave(SimDevice& device);
-    void remove(int id);
-    void schedule(Clock::time_point at, int deviceId, Event::Kind kind, Mode mode);
-    void cancelEvents(int deviceId);
-    void afterHandlerCall(SimDevice& device);
-    void enterUpdate(SimDevice& device);
-    void log(TrafficKind kind, const SimInterface& interface, const QByteArray& bytes, int result);
-    [[nodiscard]] static bool matches(const TrafficEntry& entry, const TrafficFilter& filter);
-    [[nodiscard]] static bool alive(const hid_device* handle);
 
     std::mutex m_mutex;
-    std::vector<std::unique_ptr<SimDevice>> m_devices;
-    std::vector<Event> m_events;
-    std::deque<TrafficEntry> m_traffic;
-    int m_trafficLimit = 10000;
-    quint64 m_sequence = 0;
-    int m_nextDeviceId = 1;
-    int m_nextBusNumber = 1;
     Timings m_timings;
-
-    int m_wakeFds[2] = {-1, -1};
-    int m_pendingListenFd = -1;
-    std::string m_pendingListenPath;
-    bool m_controlChanged = false;
-    bool m_stopping = false;
-    std::thread m_service;
+    TrafficLog m_traffic;
+    Scheduler m_scheduler;
+    DeviceTable m_devices;
+    HandleTable m_handles;
+    ReportExchange m_reports;
+    ServiceThread m_service;
 };
 
 }  // namespace HidSim

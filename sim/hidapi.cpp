@@ -33,15 +33,7 @@ struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short
 }
 
 void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info* devs) {
-    while (devs) {
-        hid_device_info* next = devs->next;
-        free(devs->path);
-        free(devs->serial_number);
-        free(devs->manufacturer_string);
-        free(devs->product_string);
-        free(devs);
-        devs = next;
-    }
+    HidSim::HandleTable::freeInfo(devs);
 }
 
 HID_API_EXPORT hid_device* HID_API_CALL hid_open(unsigned short vendor_id, unsigned short product_id,
