@@ -50,7 +50,8 @@ Application::Application(int& argc, char** argv) : QGuiApplication(argc, argv) {
         std::make_unique<UIMediator::UIFirmwareUpdateMediator>(m_ioContext, m_deviceScanner, nullptr);
     m_softwareUpdateMediator = std::make_unique<UIMediator::UISoftwareUpdateMediator>(nullptr);
 
-    connect(m_appExtension.get(), &Common::IAppExtension::activateRequested, this, &Application::bringToFront);
+    connect(m_appExtension.get(), &Common::IAppExtension::activateRequested, this,
+            &Application::bringToFront);
     connect(m_appExtension.get(), &Common::IAppExtension::closeRequested, this, &QCoreApplication::quit);
 #else
     m_installerMediator = std::make_unique<UIMediator::UIInstallerMediator>(nullptr);
@@ -78,7 +79,7 @@ const char* Application::singleInstanceKey() {
     return kSingleInstanceKey;
 }
 
-Common::IAppExtension* Application::extension() const {
+Common::AppExtension* Application::extension() const {
     return m_appExtension.get();
 }
 
@@ -102,6 +103,11 @@ QObject* Application::softwareUpdateMediator() const {
 void Application::bringToFront() {
     const auto windows = QGuiApplication::allWindows();
     for (QWindow* window : windows) {
+        // A hidden window (a dialog that was closed, a window that Qt keeps for itself) stays hidden:
+        // showing it would lay an empty window over the main one.
+        if (!window->isVisible()) {
+            continue;
+        }
         const Qt::WindowStates states = window->windowStates();
         window->setWindowState(Qt::WindowMinimized);
         if (states & Qt::WindowMaximized) {

@@ -14,7 +14,7 @@ class IoDeviceScanner;
 }  // namespace Io
 namespace Common {
 class IOtherSoftware;
-class IAppExtension;
+class AppExtension;
 }  // namespace Common
 namespace Updater {
 class UpdateManager;
@@ -25,7 +25,7 @@ class UISoftwareUpdateMediator;
 }  // namespace UIMediator
 #else
 namespace Common {
-class IAppExtension;
+class AppExtension;
 }
 namespace UIMediator {
 class UIInstallerMediator;
@@ -61,7 +61,7 @@ public:
     [[nodiscard]] QObject* appExtension() const;
     [[nodiscard]] QObject* installerMediator() const;
 #endif
-    [[nodiscard]] Common::IAppExtension* extension() const;
+    [[nodiscard]] Common::AppExtension* extension() const;
 
     bool event(QEvent* event) override;
 
@@ -72,12 +72,12 @@ private:
     std::shared_ptr<Io::IoContext> m_ioContext;
     std::shared_ptr<Io::IoDeviceScanner> m_deviceScanner;
     std::unique_ptr<Common::IOtherSoftware> m_otherSoftware;
-    std::unique_ptr<Common::IAppExtension> m_appExtension;
+    std::unique_ptr<Common::AppExtension> m_appExtension;
     std::unique_ptr<Updater::UpdateManager> m_updateManager;
     std::unique_ptr<UIMediator::UIFirmwareUpdateMediator> m_firmwareUpdateMediator;
     std::unique_ptr<UIMediator::UISoftwareUpdateMediator> m_softwareUpdateMediator;
 #else
-    std::unique_ptr<Common::IAppExtension> m_appExtension;
+    std::unique_ptr<Common::AppExtension> m_appExtension;
     std::unique_ptr<UIMediator::UIInstallerMediator> m_installerMediator;
 #endif
 };

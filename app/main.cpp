@@ -13,9 +13,13 @@
 
 #include "app/application.h"
 #include "app/registration.h"
-#include "common/iappextension.h"
+#include "common/appextension.h"
 
 namespace {
+
+#ifndef ARCA_INSTALLER
+constexpr int kTakeOverMs = 10000;
+#endif
 
 void loadFonts() {
     const QDir fonts(QStringLiteral(":/fonts"));
@@ -60,7 +64,7 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
 
     Application app(argc, argv);
-    Common::IAppExtension* extension = app.extension();
+    Common::AppExtension* extension = app.extension();
 
 #ifndef ARCA_INSTALLER
     auto parser = std::make_unique<QCommandLineParser>();
@@ -76,8 +80,10 @@ int main(int argc, char* argv[]) {
         extension->closeRunningInstance();
         return 0;
     }
-    if (extension->hasRunningInstance()) {
-        extension->activateRunningInstance();
+    // A first instance that is on its way out after a close takes no request; rather than vanish, this
+    // start waits for it to end and opens the window itself.
+    if (extension->hasRunningInstance() &&
+        (extension->activateRunningInstance() || !extension->takeOverFromClosingInstance(kTakeOverMs))) {
         return 0;
     }
     const int code = runEngine(app);

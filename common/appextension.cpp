@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QThread>
 #include <QWindow>
 #include <cstring>
 #include <memory>
@@ -51,15 +52,42 @@ AppExtension::AppExtension(const QString& key)
         m_runningInstance = true;
         return;
     }
-    auto* server = new QLocalServer(this);
-    server->setSocketOptions(Platform::InstanceLock::serverSocketOptions());
-    server->listen(Platform::InstanceLock::serverName(m_key));
+    serve();
+}
+
+AppExtension::~AppExtension() {
+    // The server goes before the lock: a start that takes the lock next listens under the same name, and a
+    // server closed after that would remove the newcomer's socket file.
+    delete m_server;
+}
+
+void AppExtension::serve() {
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(Platform::InstanceLock::serverSocketOptions());
+    m_server->listen(Platform::InstanceLock::serverName(m_key));
+    QLocalServer* const server = m_server;
     connect(
         server, &QLocalServer::newConnection, server, [this, server] { handleConnection(server); },
         Qt::DirectConnection);
 }
 
-AppExtension::~AppExtension() = default;
+bool AppExtension::takeOverFromClosingInstance(int timeout_ms) {
+    if (!m_runningInstance) {
+        return false;
+    }
+    const QDeadlineTimer deadline(timeout_ms);
+    for (;;) {
+        if (m_lock.claim(m_sharedMemory)) {
+            m_runningInstance = false;
+            serve();
+            return true;
+        }
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QThread::msleep(kTakeOverPollMs);
+    }
+}
 
 bool AppExtension::setSystemSleepEnabled(bool _enabled) {
     return m_sleepInhibitor.setSleepEnabled(_enabled);

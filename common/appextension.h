@@ -27,13 +27,20 @@ public:
     void decorateWindow(QObject* _obj) override;
     void setCloseButtonEnabled(QObject* _obj, bool _enabled) override;
 
+    // For a second start whose request was not taken in: the first instance may be on its way out after a
+    // close. Waits up to `timeout_ms` for it to let go of the key; true when this process is now the first
+    // instance and serves the later starts itself.
+    bool takeOverFromClosingInstance(int timeout_ms);
+
     // Commands of the local-socket exchange; the acknowledgement is always `kAcknowledge`.
     static constexpr qint32 kActivate = 2;
     static constexpr qint32 kClose = 3;
     static constexpr qint32 kAcknowledge = 1;
     static constexpr int kWaitMs = 1000;
+    static constexpr int kTakeOverPollMs = 50;
 
 private:
+    void serve();
     void handleConnection(QLocalServer* server);
     bool sendCommand(qint32 command);
 
@@ -42,6 +49,7 @@ private:
     bool m_runningInstance = false;
     Platform::InstanceLock m_lock;
     Platform::SleepInhibitor m_sleepInhibitor;
+    QLocalServer* m_server = nullptr;
 };
 
 }  // namespace Common

@@ -2,7 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <QDir>
 #include <QFile>
@@ -24,16 +27,50 @@ QString fileNamePart(const QString& key) {
     return name;
 }
 
-// The runtime directory belongs to the user alone (mode 0700), so nobody else can take, reach or replace
-// the files in it. Without one, the shared temporary directory serves, with the user id in every name.
-QString instanceFile(const QString& key, const QString& suffix) {
-    // Looked up once: Qt warns on every look-up when it has to fall back to a directory of its own.
-    static const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (!runtime.isEmpty()) {
-        return runtime + QLatin1Char('/') + fileNamePart(key) + suffix;
+// A directory of this user that nobody else may enter: anyone who can reach the lock or the socket can
+// keep this user's starts out or send them requests.
+bool isPrivateDirectory(const QByteArray& path, bool follow_link) {
+    struct stat info {};
+    const int result = follow_link ? ::stat(path.constData(), &info) : ::lstat(path.constData(), &info);
+    return result == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+           (info.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
+// The user's runtime directory when there is a usable one. Without it, a folder of the program's own in
+// the user's cache folder: Qt's fallback, like any fixed name in the shared temporary directory, can be
+// created first by another user, who would then hold or refuse this user's lock.
+QString makeInstanceDirectory() {
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(QFile::decodeName(runtime)) &&
+        isPrivateDirectory(runtime, true)) {
+        return QFile::decodeName(runtime);
     }
-    return QDir::tempPath() + QLatin1Char('/') + fileNamePart(key) + QLatin1Char('-') +
-           QString::number(::getuid()) + suffix;
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty() || !QDir().mkpath(cache + QStringLiteral("/arca"))) {
+        return {};
+    }
+    const QString own = cache + QStringLiteral("/arca/instance");
+    const QByteArray path = QFile::encodeName(own);
+    // Made with its final mode; one found with a wider mode is ours to narrow, one of another owner or a
+    // link is not used at all.
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+        return {};
+    }
+    struct stat info {};
+    if (::lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid()) {
+        (void)::chmod(path.constData(), 0700);
+    }
+    return isPrivateDirectory(path, false) ? own : QString();
+}
+
+// Empty when no private directory can be had: the start then counts as a second one and ends, which beats
+// serving from a place that others can reach.
+QString instanceFile(const QString& key, const QString& suffix) {
+    static const QString directory = makeInstanceDirectory();
+    if (directory.isEmpty()) {
+        return {};
+    }
+    return directory + QLatin1Char('/') + fileNamePart(key) + suffix;
 }
 
 }  // namespace
@@ -59,7 +96,11 @@ QLocalServer::SocketOptions InstanceLock::serverSocketOptions() {
 }
 
 bool InstanceLock::claim(QSharedMemory& segment) {
-    const QByteArray path = QFile::encodeName(instanceFile(m_key, QStringLiteral(".lock")));
+    const QString file = instanceFile(m_key, QStringLiteral(".lock"));
+    if (file.isEmpty()) {
+        return false;
+    }
+    const QByteArray path = QFile::encodeName(file);
     // Close-on-exec: a program started from here (the pairing software, the installer) must not inherit
     // the lock and keep later starts out after this process has ended.
     const int handle = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

@@ -1,11 +1,14 @@
 // A stand-in for a deliverable's start: builds the application extension on the key given and behaves as
 // main does with it, printing one line per outcome so that tests can follow it from outside.
-//   instanceprobe start KEY   first instance: serves and prints each signal; otherwise activates the first
+//   instanceprobe start KEY   first instance: serves and prints each signal; otherwise activates the first,
+//                             and takes over when that one was closing (PROBE_LINGER_MS: how long a first
+//                             instance keeps the key after its loop ended, as a program tearing down does)
 //   instanceprobe close KEY   asks the running instance to quit
 //   instanceprobe sleep KEY   holds off sleep and prints the result
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTextStream>
+#include <QThread>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
@@ -62,8 +65,11 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     if (extension.hasRunningInstance()) {
-        say(QStringLiteral("activate=%1").arg(yesNo(extension.activateRunningInstance())));
-        return 0;
+        const bool activated = extension.activateRunningInstance();
+        say(QStringLiteral("activate=%1").arg(yesNo(activated)));
+        if (activated || !extension.takeOverFromClosingInstance(5000)) {
+            return 0;
+        }
     }
     QObject::connect(&extension, &Common::IAppExtension::activateRequested, &app,
                      [] { say(QStringLiteral("activateRequested")); });
@@ -82,5 +88,6 @@ int main(int argc, char* argv[]) {
     say(QStringLiteral("serving"));
     const int code = app.exec();
     say(QStringLiteral("stopped"));
+    QThread::msleep(qEnvironmentVariableIntValue("PROBE_LINGER_MS"));
     return code;
 }

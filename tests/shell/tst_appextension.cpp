@@ -1,3 +1,5 @@
+#include <pwd.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,8 +124,11 @@ private slots:
     void onlyInstanceSendsNothing_data();
     void onlyInstanceSendsNothing();
     void killedFirstInstanceDoesNotBlock();
+    void serverGoesBeforeLock();
+    void closingInstanceHandsOver();
     void deliverablesRunTogether();
-    void serverIsPrivateToUser();
+    void instanceFolder_data();
+    void instanceFolder();
     void otherUserNeitherBlocksNorObeys();
 
     void windowServicesLeaveWindowAlone_data();
@@ -335,6 +340,59 @@ void AppExtensionTest::killedFirstInstanceDoesNotBlock() {
     QCOMPARE(next->nextLine(), QStringLiteral("activateRequested"));
 }
 
+void AppExtensionTest::serverGoesBeforeLock() {
+    const QString key = uniqueKey();
+    auto first = startFirst(key);
+    QVERIFY(first);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    QVERIFY(::inotify_add_watch(watch, QFile::encodeName(m_runtime.path()).constData(),
+                                IN_DELETE | IN_CLOSE_WRITE) >= 0);
+
+    // Spoken here rather than by a second start, which would open the lock file itself.
+    QCOMPARE(rawExchange(key, encode(3), 0, QByteArray(), Ending::WaitForAnswer).answer, encode(1));
+    QVERIFY(first->finished(5000));
+
+    // The kernel queues the events in the order they happened: a start that gets the lock must find the
+    // socket name free, or the leaving server would remove the newcomer's socket after it.
+    QStringList order;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t n; (n = ::read(watch, buffer, sizeof(buffer))) > 0;) {
+        for (char* p = buffer; p < buffer + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(p);
+            const QString name = event->len ? QFile::decodeName(event->name) : QString();
+            if (name.startsWith(key)) {
+                order << ((event->mask & IN_DELETE) ? QStringLiteral("removed ")
+                                                    : QStringLiteral("closed ")) +
+                             name.mid(key.size());
+            }
+            p += sizeof(inotify_event) + event->len;
+        }
+    }
+    ::close(watch);
+    QCOMPARE(order, (QStringList{QStringLiteral("removed .socket"), QStringLiteral("closed .lock")}));
+}
+
+void AppExtensionTest::closingInstanceHandsOver() {
+    const QString key = uniqueKey();
+    QProcessEnvironment lingering = QProcessEnvironment::systemEnvironment();
+    lingering.insert(QStringLiteral("PROBE_LINGER_MS"), QStringLiteral("1500"));
+    auto closing = startFirst(key, lingering);
+    QVERIFY(closing);
+    QCOMPARE(rawExchange(key, encode(3), 0, QByteArray(), Ending::WaitForAnswer).answer, encode(1));
+    QCOMPARE(closing->linesUntil(QStringLiteral("stopped")),
+             (QStringList{QStringLiteral("closeRequested"), QStringLiteral("stopped")}));
+
+    // A start while the first one still holds the key but serves no more: not acknowledged, and not lost.
+    ShellProcess next(QStringLiteral(INSTANCE_PROBE), QStringList{QStringLiteral("start"), key});
+    QCOMPARE(next.nextLine(), QStringLiteral("activate=0"));
+    QCOMPARE(next.nextLine(8000), QStringLiteral("serving"));
+    QVERIFY(closing->finished(3000));
+    int code = -1;
+    QCOMPARE(runOnce(QStringLiteral("start"), key, &code), QStringLiteral("activate=1"));
+    QCOMPARE(next.nextLine(), QStringLiteral("activateRequested"));
+}
+
 void AppExtensionTest::deliverablesRunTogether() {
     // The keys of the main program and of the installer.
     const QString mainKey = QStringLiteral("a81c9c8e-efeb-4781-a362-26ddd6d15b74");
@@ -355,18 +413,81 @@ void AppExtensionTest::deliverablesRunTogether() {
     QCOMPARE(installer->process().state(), QProcess::Running);
 }
 
-void AppExtensionTest::serverIsPrivateToUser() {
-    const QString key = uniqueKey();
-    auto first = startFirst(key);
-    QVERIFY(first);
+void AppExtensionTest::instanceFolder_data() {
+    QTest::addColumn<QString>("runtime");
+    QTest::addColumn<bool>("runtimeUsable");
+    QTest::addColumn<bool>("sharedNamesTaken");
 
-    const QString name = Platform::InstanceLock::serverName(key);
-    QCOMPARE(QFileInfo(name).absolutePath(), m_runtime.path());
+    QTest::newRow("runtime folder") << QStringLiteral("run") << true << false;
+    QTest::newRow("no runtime folder") << QString() << false << false;
+    QTest::newRow("runtime folder missing") << QStringLiteral("missing") << false << false;
+    QTest::newRow("runtime folder open to others") << QStringLiteral("open") << false << false;
+    // What another local user can do in a shared temporary folder before this user's first start.
+    QTest::newRow("no runtime folder, shared names taken") << QString() << false << true;
+}
+
+void AppExtensionTest::instanceFolder() {
+    QFETCH(QString, runtime);
+    QFETCH(bool, runtimeUsable);
+    QFETCH(bool, sharedNamesTaken);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QDir dir(root.path());
+    QVERIFY(dir.mkpath(QStringLiteral("home")) && dir.mkpath(QStringLiteral("shared")) &&
+            dir.mkpath(QStringLiteral("run")) && dir.mkpath(QStringLiteral("open")));
+    QCOMPARE(::chmod(QFile::encodeName(dir.filePath(QStringLiteral("run"))).constData(), 0700), 0);
+    QCOMPARE(::chmod(QFile::encodeName(dir.filePath(QStringLiteral("open"))).constData(), 0755), 0);
+    QCOMPARE(::chmod(QFile::encodeName(dir.filePath(QStringLiteral("shared"))).constData(), 01777), 0);
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("home")));
+    env.insert(QStringLiteral("TMPDIR"), dir.filePath(QStringLiteral("shared")));
+    env.remove(QStringLiteral("XDG_CACHE_HOME"));
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    if (!runtime.isEmpty()) {
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(runtime));
+    }
+    const QString key = uniqueKey();
+    if (sharedNamesTaken) {
+        // Qt's own fallback folder and the names this program once fell back to, made unusable.
+        const QString shared = dir.filePath(QStringLiteral("shared/"));
+        const passwd* user = ::getpwuid(::geteuid());
+        QVERIFY(user);
+        QFile squat(shared + QStringLiteral("runtime-") + QString::fromLocal8Bit(user->pw_name));
+        QVERIFY(squat.open(QIODevice::WriteOnly));
+        for (const char* suffix : {".lock", ".socket"}) {
+            const QString name =
+                shared + key + QLatin1Char('-') + QString::number(::getuid()) + QLatin1String(suffix);
+            QVERIFY(QFile::link(QStringLiteral("/nonexistent"), name));
+        }
+    }
+    const QString expected =
+        runtimeUsable ? dir.filePath(runtime) : dir.filePath(QStringLiteral("home/.cache/arca/instance"));
+
+    auto first = startFirst(key, env);
+    QVERIFY2(first, "the first start must serve");
+    int code = -1;
+    QCOMPARE(runOnce(QStringLiteral("start"), key, &code, env), QStringLiteral("activate=1"));
+    QCOMPARE(first->nextLine(), QStringLiteral("activateRequested"));
+
     struct stat info {};
-    QCOMPARE(::stat(QFile::encodeName(name).constData(), &info), 0);
-    QVERIFY(S_ISSOCK(info.st_mode));
-    QCOMPARE(info.st_uid, ::getuid());
+    QCOMPARE(::lstat(QFile::encodeName(expected).constData(), &info), 0);
+    QVERIFY(S_ISDIR(info.st_mode));
+    QCOMPARE(info.st_uid, ::geteuid());
     QCOMPARE(info.st_mode & (S_IRWXG | S_IRWXO), mode_t(0));
+    const QString socket = expected + QLatin1Char('/') + key + QStringLiteral(".socket");
+    QCOMPARE(::stat(QFile::encodeName(socket).constData(), &info), 0);
+    QVERIFY(S_ISSOCK(info.st_mode));
+    QCOMPARE(info.st_mode & (S_IRWXG | S_IRWXO), mode_t(0));
+    QVERIFY(QFileInfo::exists(expected + QLatin1Char('/') + key + QStringLiteral(".lock")));
+    // Nothing of the instance lies where other users could reach it.
+    for (const QString& shared :
+         {dir.filePath(QStringLiteral("shared")), dir.filePath(QStringLiteral("open"))}) {
+        const QStringList mine =
+            QDir(shared).entryList({key + QStringLiteral("*")}, QDir::Files | QDir::System);
+        QCOMPARE(mine.size(), sharedNamesTaken && shared.endsWith(QLatin1String("shared")) ? 2 : 0);
+    }
 }
 
 void AppExtensionTest::otherUserNeitherBlocksNorObeys() {
