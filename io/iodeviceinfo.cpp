@@ -12,10 +12,16 @@ QByteArray IoDeviceInfo::path(const DeviceId& id) const {
 }
 
 bool IoDeviceInfo::addPath(const DeviceId& id, const QByteArray& path) {
-    if (id.vendorId() != m_vendorId || id.productId() != m_productId || path.isEmpty() || m_paths.contains(id)) {
+    if (id.vendorId() != m_vendorId || id.productId() != m_productId || path.isEmpty()) {
         return false;
     }
-    m_paths.insert(id, path);
+    // One hash lookup instead of two, as every interface of every scan comes through here: a stored path is
+    // never empty, so an empty slot is one that this call has just made.
+    QByteArray& slot = m_paths[id];
+    if (!slot.isEmpty()) {
+        return false;
+    }
+    slot = path;
     return true;
 }
 

@@ -37,9 +37,15 @@ signals:
     void detected(Io::IoDeviceInfoList device_info_list);
 
 private:
+    struct Work;
+
     IIoContext::Shared m_context;
     // Nothing starts it: every scan is a direct call. It is kept stopped, ready for a periodic mode.
     std::unique_ptr<QTimer> m_timer;
+    // Under the HID lock: the bookkeeping of a scan, and its result, whose unchanged records the next scan
+    // shares instead of building again.
+    std::unique_ptr<Work> m_work;
+    IoDeviceInfoList m_last;
 };
 
 }  // namespace Io

@@ -47,6 +47,21 @@ QStringList describe(const IoDeviceInfoList& list) {
     return out;
 }
 
+// The record as describe() gives it, followed by the path of each interface: two scans that agree on this
+// handed out the same devices with the same interfaces.
+QStringList describeWithPaths(const IoDeviceInfoList& list) {
+    QStringList out;
+    for (const IoDeviceInfo& info : list) {
+        QStringList paths;
+        for (auto it = info.paths().cbegin(); it != info.paths().cend(); ++it) {
+            paths << it.key().toString() + QLatin1Char('=') + QString::fromUtf8(it.value());
+        }
+        paths.sort();
+        out << describe(info) + QLatin1Char(' ') + paths.join(QLatin1Char(' '));
+    }
+    return out;
+}
+
 IoDeviceInfo record(quint16 vendor_id, quint16 product_id, const QString& serial,
                     const QVector<DeviceId>& ids) {
     IoDeviceInfo info(vendor_id, product_id, serial);
@@ -90,17 +105,17 @@ private slots:
             << QStringList{"46d.a90:R-1:46d.a90.ffa0.1,46d.a90.ffa1.1"};
         QTest::newRow("same serial under two product ids")
             << Setups{dev(DeviceType::SorrelHeadset, "S-1", Mode::Update),
-                     dev(DeviceType::SorrelHeadset, "S-1", Mode::Normal)}
+                      dev(DeviceType::SorrelHeadset, "S-1", Mode::Normal)}
             << QStringList{"46d.a93:S-1:46d.a93.ff00.1", "46d.a91:S-1:46d.a91.ffc0.1"};
         QTest::newRow("one interface missing")
             << Setups{foreign(0x46d, 0xa90, 0xffa1, 1, r1)} << QStringList{"46d.a90:R-1:46d.a90.ffa1.1"};
         QTest::newRow("two identical receivers") << Setups{dev(DeviceType::SorrelReceiver, r1, Mode::Normal),
-                                                          dev(DeviceType::SorrelReceiver, r1, Mode::Normal)}
+                                                           dev(DeviceType::SorrelReceiver, r1, Mode::Normal)}
                                                  << QStringList{"46d.a90:R-1:46d.a90.ffa0.1,46d.a90.ffa1.1",
                                                                 "46d.a90:R-1:46d.a90.ffa0.1,46d.a90.ffa1.1"};
         QTest::newRow("same serial in two families")
             << Setups{dev(DeviceType::SorrelReceiver, r1, Mode::Normal),
-                     dev(DeviceType::SorrelPlusReceiver, r1, Mode::Normal)}
+                      dev(DeviceType::SorrelPlusReceiver, r1, Mode::Normal)}
             << QStringList{"46d.a90:R-1:46d.a90.ffa0.1,46d.a90.ffa1.1",
                            "46d.aa8:R-1:46d.aa8.ffa0.1,46d.aa8.ffa1.1"};
         QTest::newRow("receiver without serial number")
@@ -108,7 +123,7 @@ private slots:
             << QStringList{"46d.a90::46d.a90.ffa0.1,46d.a90.ffa1.1"};
         QTest::newRow("empty and missing serial number are one device")
             << Setups{foreign(0x46d, 0xa90, 0xffa0, 1, QString()),
-                     foreign(0x46d, 0xa90, 0xffa1, 1, QStringLiteral(""))}
+                      foreign(0x46d, 0xa90, 0xffa1, 1, QStringLiteral(""))}
             << QStringList{"46d.a90::46d.a90.ffa0.1,46d.a90.ffa1.1"};
         QTest::newRow("vendor id zero never groups")
             << Setups{foreign(0, 0x1111, 0x1, 0x6, "Z"), foreign(0, 0x1111, 0x1, 0x2, "Z")}
@@ -118,17 +133,17 @@ private slots:
             << QStringList{"1234.0:Z:null", "1234.0:Z:null"};
         QTest::newRow("foreign devices beside a receiver")
             << Setups{foreign(0x1234, 0x5678, 0x1, 0x6, "KB1"),
-                     dev(DeviceType::SorrelReceiver, r1, Mode::Normal),
-                     foreign(0x1234, 0x9abc, 0x1, 0x2, "M1")}
+                      dev(DeviceType::SorrelReceiver, r1, Mode::Normal),
+                      foreign(0x1234, 0x9abc, 0x1, 0x2, "M1")}
             << QStringList{"1234.5678:KB1:1234.5678.1.6", "46d.a90:R-1:46d.a90.ffa0.1,46d.a90.ffa1.1",
                            "1234.9abc:M1:1234.9abc.1.2"};
         QTest::newRow("serial beyond ASCII")
             << Setups{foreign(0x46d, 0xa90, 0xffa0, 1, QString::fromUtf8("S\xc3\xa9-\xe2\x82\xac")),
-                     foreign(0x46d, 0xa90, 0xffa1, 1, QString::fromUtf8("S\xc3\xa9-\xe2\x82\xac"))}
+                      foreign(0x46d, 0xa90, 0xffa1, 1, QString::fromUtf8("S\xc3\xa9-\xe2\x82\xac"))}
             << QStringList{QString::fromUtf8("46d.a90:S\xc3\xa9-\xe2\x82\xac:46d.a90.ffa0.1,46d.a90.ffa1.1")};
         QTest::newRow("serial beyond the basic plane")
             << Setups{foreign(0x46d, 0xa90, 0xffa0, 1, QString::fromUtf8("R\xf0\x9f\x98\x80")),
-                     foreign(0x46d, 0xa90, 0xffa1, 1, QString::fromUtf8("R\xf0\x9f\x98\x80"))}
+                      foreign(0x46d, 0xa90, 0xffa1, 1, QString::fromUtf8("R\xf0\x9f\x98\x80"))}
             << QStringList{QString::fromUtf8("46d.a90:R\xf0\x9f\x98\x80:46d.a90.ffa0.1,46d.a90.ffa1.1")};
         QTest::newRow("serial numbers differ only in case")
             << Setups{foreign(0x46d, 0xa90, 0xffa0, 1, "r-1"), foreign(0x46d, 0xa90, 0xffa1, 1, "R-1")}
@@ -174,6 +189,59 @@ private slots:
         QCOMPARE(list.at(0).path(kReceiverA1), SimBus::pathOf(first, 0xffa1));
         QCOMPARE(list.at(1).path(kReceiverA0), SimBus::pathOf(second, 0xffa0));
         QCOMPARE(list.at(1).path(kReceiverA1), SimBus::pathOf(second, 0xffa1));
+    }
+
+    // A scanner shares what has not changed since its last scan; whatever changed, its next scan must read
+    // exactly as a new scanner's first one.
+    void rescanMatchesAFreshScan_data() {
+        QTest::addColumn<Setups>("first");
+        QTest::addColumn<int>("unplugged");  // index into first, unplugged after the first scan; -1: none
+        QTest::addColumn<Setups>("then");    // plugged after the first scan
+        const auto dev = SimBus::device;
+        const auto foreign = SimBus::foreign;
+        const Setups crowd{foreign(0x1234, 0x5678, 0x1, 0x6, "KB1"),
+                           dev(DeviceType::SorrelReceiver, "R-1", Mode::Normal),
+                           foreign(0x1234, 0x9abc, 0x1, 0x2, "M1")};
+
+        QTest::newRow("unchanged") << crowd << -1 << Setups{};
+        QTest::newRow("device gone from the front") << crowd << 0 << Setups{};
+        QTest::newRow("device gone from the middle") << crowd << 1 << Setups{};
+        QTest::newRow("device back at the end") << crowd << 1 << Setups{crowd.at(1)};
+        QTest::newRow("same device back under new paths") << crowd.mid(1, 1) << 0 << Setups{crowd.at(1)};
+        QTest::newRow("interface joins a device") << Setups{foreign(0x46d, 0xa90, 0xffa0, 1, "R-1")} << -1
+                                                  << Setups{foreign(0x46d, 0xa90, 0xffa1, 1, "R-1")};
+        QTest::newRow("second device with the same serial") << crowd << -1 << Setups{crowd.at(1)};
+        QTest::newRow("everything gone") << crowd.mid(1, 1) << 0 << Setups{};
+    }
+    void rescanMatchesAFreshScan() {
+        QFETCH(Setups, first);
+        QFETCH(int, unplugged);
+        QFETCH(Setups, then);
+        QVector<int> plugged;
+        for (const HidSim::DeviceSetup& setup : first) {
+            plugged << HidSim::plug(setup);
+        }
+        IoDeviceScanner scanner(m_context);
+        const IoDeviceInfoList before = scanner.scan();
+        const QStringList beforeText = describeWithPaths(before);
+        if (unplugged >= 0) {
+            QVERIFY(HidSim::unplug(plugged.at(unplugged)));
+        }
+        for (const HidSim::DeviceSetup& setup : then) {
+            QVERIFY(HidSim::plug(setup) > 0);
+        }
+
+        IoDeviceInfoList again = scanner.scan();
+        IoDeviceScanner fresh(m_context);
+        QCOMPARE(describeWithPaths(again), describeWithPaths(fresh.scan()));
+        QCOMPARE(describeWithPaths(before), beforeText);
+
+        // What a caller does to its copy stays with it.
+        if (!again.isEmpty()) {
+            const DeviceId extra(again.at(0).vendorId(), again.at(0).productId(), 0xfff0, 1);
+            QVERIFY(again[0].addPath(extra, "added"));
+            QVERIFY(scanner.scan().at(0).path(extra).isEmpty());
+        }
     }
 
     void scanFollowsTheBus() {
