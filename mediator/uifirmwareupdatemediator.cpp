@@ -51,6 +51,10 @@ void UIFirmwareUpdateMediator::setUpdaterFactory(UpdaterFactory factory) {
     m_updaterFactory = factory ? std::move(factory) : UpdaterFactory(&DFU::createUpdater);
 }
 
+void UIFirmwareUpdateMediator::setClosing() {
+    m_closing.store(true);
+}
+
 int UIFirmwareUpdateMediator::count(DeviceType _device_type, bool _from_cache) {
     const Io::IoDeviceInfoList devices = refreshCache(_from_cache);
     const Io::DeviceId u = KnownDeviceTable::updateModeId(_device_type);
@@ -315,7 +319,7 @@ bool UIFirmwareUpdateMediator::waitForDevice(const Io::DeviceId& id, const QStri
         if (!matching.isEmpty())
             return true;
         QThread::msleep(static_cast<unsigned long>(poll_ms));
-        if (clock.elapsed() > timeout_ms)
+        if (clock.elapsed() > timeout_ms || m_closing.load())
             return false;
     }
 }

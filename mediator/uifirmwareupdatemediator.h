@@ -75,6 +75,8 @@ public:
     void setTimings(const Timings& timings);
     [[nodiscard]] Timings timings() const;
     void setUpdaterFactory(UpdaterFactory factory);
+    // The program is closing: waits for a device end at once, so the running operation ends promptly.
+    void setClosing();
 
     Q_INVOKABLE int count(DeviceType _device_type, bool _from_cache = false);
     Q_INVOKABLE bool update(DeviceType _device_type, QString _firmware_path = QString());
@@ -146,6 +148,7 @@ private:
     std::unique_ptr<QThread> m_thread;
     std::atomic<Status> m_status{Status::None};
     std::atomic<bool> m_workerDone{true};
+    std::atomic<bool> m_closing{false};
     Timings m_timings;
     UpdaterFactory m_updaterFactory;
 };
