@@ -52,7 +52,21 @@ Application::Application(int& argc, char** argv) : QGuiApplication(argc, argv) {
 
     connect(m_appExtension.get(), &Common::IAppExtension::activateRequested, this,
             &Application::bringToFront);
-    connect(m_appExtension.get(), &Common::IAppExtension::closeRequested, this, &QCoreApplication::quit);
+    connect(m_appExtension.get(), &Common::IAppExtension::closeRequested, this, &Application::closeWhenIdle);
+    // Connected before QML connects, but the quit is queued, so the window still sees the final status.
+    const auto on_status = [this](UIMediator::UIFirmwareUpdateMediator::Status status) {
+        using Status = UIMediator::UIFirmwareUpdateMediator::Status;
+        if (status != Status::Started && status != Status::Updating && status != Status::Repairing &&
+            status != Status::Rebooting) {
+            onOperationEnded();
+        }
+    };
+    connect(m_firmwareUpdateMediator.get(), &UIMediator::UIFirmwareUpdateMediator::updateStatusChanged, this,
+            on_status);
+    connect(m_firmwareUpdateMediator.get(), &UIMediator::UIFirmwareUpdateMediator::repairStatusChanged, this,
+            on_status);
+    // Sees the close of a window before the window does, also when the session ends.
+    installEventFilter(this);
 #else
     m_installerMediator = std::make_unique<UIMediator::UIInstallerMediator>(nullptr);
     m_appExtension = std::make_unique<Common::AppExtension>(QString::fromLatin1(kSingleInstanceKey));
@@ -62,6 +76,9 @@ Application::Application(int& argc, char** argv) : QGuiApplication(argc, argv) {
 Application::~Application() {
     // Members go in reverse order of creation; the installer's mediator waits here for a running job.
 #ifndef ARCA_INSTALLER
+    // Only an end that bypassed closeWhenIdle() finds an operation running (the system ending the session
+    // without asking): a worker waiting for a device must not hold the process for its whole time-out.
+    m_firmwareUpdateMediator->setClosing();
     m_softwareUpdateMediator.reset();
     m_firmwareUpdateMediator.reset();
     m_updateManager.reset();
@@ -100,6 +117,36 @@ QObject* Application::softwareUpdateMediator() const {
     return m_softwareUpdateMediator.get();
 }
 
+bool Application::isBusy() {
+    return m_firmwareUpdateMediator && m_firmwareUpdateMediator->isRunning();
+}
+
+void Application::closeWhenIdle() {
+    if (!isBusy()) {
+        quit();
+        return;
+    }
+    // Leaving now would stop a transfer midway and leave the device in update mode with half an image.
+    m_closePending = true;
+}
+
+void Application::onOperationEnded() {
+    if (m_closePending) {
+        QMetaObject::invokeMethod(this, &QCoreApplication::quit, Qt::QueuedConnection);
+    }
+}
+
+bool Application::eventFilter(QObject* watched, QEvent* event) {
+    // Only the close of a window of its own (not of a dialog) would end the program.
+    if (event->type() == QEvent::Close && watched->isWindowType() &&
+        !static_cast<QWindow*>(watched)->transientParent() && isBusy()) {
+        closeWhenIdle();
+        event->ignore();
+        return true;
+    }
+    return QGuiApplication::eventFilter(watched, event);
+}
+
 void Application::bringToFront() {
     const auto windows = QGuiApplication::allWindows();
     for (QWindow* window : windows) {
@@ -130,13 +177,17 @@ QObject* Application::installerMediator() const {
 
 bool Application::event(QEvent* event) {
 #ifndef ARCA_INSTALLER
-    const bool busy = m_firmwareUpdateMediator && m_firmwareUpdateMediator->isRunning();
+    if ((event->type() == QEvent::Close || event->type() == QEvent::Quit) && isBusy()) {
+        closeWhenIdle();
+        event->ignore();
+        return true;
+    }
 #else
     const bool busy = m_installerMediator && m_installerMediator->isRunning();
-#endif
     if (event->type() == QEvent::Close && busy) {
         event->ignore();
         return true;
     }
+#endif
     return QGuiApplication::event(event);
 }

@@ -64,10 +64,18 @@ public:
     [[nodiscard]] Common::AppExtension* extension() const;
 
     bool event(QEvent* event) override;
+#ifndef ARCA_INSTALLER
+    bool eventFilter(QObject* watched, QEvent* event) override;
+#endif
 
 private:
 #ifndef ARCA_INSTALLER
     void bringToFront();
+    [[nodiscard]] bool isBusy();
+    // Every way of closing the program ends here: at once when idle, otherwise after the running update
+    // or repair has signalled its final status.
+    void closeWhenIdle();
+    void onOperationEnded();
 
     std::shared_ptr<Io::IoContext> m_ioContext;
     std::shared_ptr<Io::IoDeviceScanner> m_deviceScanner;
@@ -76,6 +84,7 @@ private:
     std::unique_ptr<Updater::UpdateManager> m_updateManager;
     std::unique_ptr<UIMediator::UIFirmwareUpdateMediator> m_firmwareUpdateMediator;
     std::unique_ptr<UIMediator::UISoftwareUpdateMediator> m_softwareUpdateMediator;
+    bool m_closePending = false;
 #else
     std::unique_ptr<Common::AppExtension> m_appExtension;
     std::unique_ptr<UIMediator::UIInstallerMediator> m_installerMediator;

@@ -2,6 +2,8 @@
 #include <signal.h>
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -13,6 +15,7 @@ namespace {
 const QString kMeldra = QStringLiteral(MELDRA_EXE);
 const QString kInstaller = QStringLiteral(INSTALLER_EXE);
 const QString kTitle = QStringLiteral("Sonella Desktop");
+const QString kReceiverImage = QStringLiteral(RECEIVER_IMAGE);
 
 // Top-level windows on this test's own display whose title is the programs' title.
 int shownWindows() {
@@ -63,8 +66,8 @@ class TstStartup : public QObject {
     }
 
     // Runs to the end; the exit code, -1000 when it did not end in time, -2000 when it crashed.
-    int run(const QString& program, const QStringList& args, QByteArray* out = nullptr, QByteArray* err = nullptr,
-            int timeout_ms = 15000) {
+    int run(const QString& program, const QStringList& args, QByteArray* out = nullptr,
+            QByteArray* err = nullptr, int timeout_ms = 15000) {
         auto process = start(program, args);
         if (!process->waitForFinished(timeout_ms)) {
             process->kill();
@@ -91,6 +94,83 @@ class TstStartup : public QObject {
 
     static bool ended(QProcess* process, int timeout_ms) {
         return process->state() == QProcess::NotRunning || process->waitForFinished(timeout_ms);
+    }
+
+    // The first instance with the driver loaded, which clicks by object name and logs every status, the
+    // activations and, as the program ends, the simulated devices.
+    QProcess* startDriven() {
+        QFile::remove(driverLog());
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment env = m_env;
+        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(HIDSIM_LIB ":" SOAK_DRIVER_LIB));
+        env.insert(QStringLiteral("MELDRA_SOAK_DRIVER"), m_dir.filePath(QStringLiteral("driver.sock")));
+        env.insert(QStringLiteral("MELDRA_SOAK_LOG"), driverLog());
+        process->setProcessEnvironment(env);
+        process->start(kMeldra, QStringList());
+        m_running.push_back(std::move(process));
+        QElapsedTimer timer;
+        timer.start();
+        while (ask(QStringLiteral("page")) != QLatin1String("welcomePage")) {
+            if (timer.elapsed() > 30000 || m_running.back()->state() == QProcess::NotRunning) {
+                return nullptr;
+            }
+            QTest::qWait(100);
+        }
+        return m_running.back().get();
+    }
+
+    QString driverLog() const { return m_dir.filePath(QStringLiteral("driver.log")); }
+
+    QStringList logged() const {
+        QFile file(driverLog());
+        if (!file.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    QString ask(const QString& line) {
+        QLocalSocket socket;
+        socket.connectToServer(m_dir.filePath(QStringLiteral("driver.sock")));
+        if (!socket.waitForConnected(2000)) {
+            return {};
+        }
+        socket.write(line.toUtf8() + '\n');
+        while (!socket.canReadLine() && socket.waitForReadyRead(10000)) {
+        }
+        return QString::fromUtf8(socket.readLine()).trimmed();
+    }
+
+    // Waits until the driver can click `name` on the current page, then clicks it.
+    bool click(const QString& name, const QString& modifier = QString()) {
+        QElapsedTimer timer;
+        timer.start();
+        while (ask(QStringLiteral("shown ") + name) != QLatin1String("1")) {
+            if (timer.elapsed() > 20000) {
+                return false;
+            }
+            QTest::qWait(100);
+        }
+        return ask(QStringLiteral("click %1 %2").arg(name, modifier).trimmed()) == QLatin1String("ok");
+    }
+
+    // The receiver page with the file chooser open over it.
+    bool openFileChooser() {
+        if (!click(QStringLiteral("receiverTile"))) {
+            return false;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        while (ask(QStringLiteral("page")) != QLatin1String("receiverPage") && timer.elapsed() < 20000) {
+            QTest::qWait(100);
+        }
+        if (!click(QStringLiteral("versionLabel"), QStringLiteral("alt"))) {
+            return false;
+        }
+        while (ask(QStringLiteral("windows")).count(QLatin1Char('|')) != 1 && timer.elapsed() < 40000) {
+            QTest::qWait(100);
+        }
+        return ask(QStringLiteral("windows")).count(QLatin1Char('|')) == 1;
     }
 
 private slots:
@@ -136,9 +216,11 @@ private slots:
         QByteArray out;
         QCOMPARE(run(kMeldra, {option}, &out), 0);
         const QString text = QString::fromUtf8(out);
-        QVERIFY2(text.contains(QStringLiteral("Sonella - Headset Pairing & Update Utility")), qPrintable(text));
-        QVERIFY2(text.contains(QRegularExpression(QStringLiteral("-c, --close\\s+Close application instance\\."))),
+        QVERIFY2(text.contains(QStringLiteral("Sonella - Headset Pairing & Update Utility")),
                  qPrintable(text));
+        QVERIFY2(
+            text.contains(QRegularExpression(QStringLiteral("-c, --close\\s+Close application instance\\."))),
+            qPrintable(text));
         QVERIFY(text.contains(QStringLiteral("--version")));
     }
 
@@ -213,6 +295,61 @@ private slots:
         QVERIFY(next);
         QVERIFY(waitForWindows(1));
         QCOMPARE(next->state(), QProcess::Running);
+    }
+
+    // A dialog that was closed keeps its window, hidden; a second start must not show it again.
+    void secondStartLeavesHiddenWindowsHidden() {
+        QVERIFY(startDriven());
+        QVERIFY(openFileChooser());
+        QCOMPARE(ask(QStringLiteral("cancel")), QStringLiteral("ok"));
+        QTRY_COMPARE_WITH_TIMEOUT(ask(QStringLiteral("windows")), QStringLiteral("mainWindow"), 10000);
+
+        QCOMPARE(run(kMeldra, {}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(logged().contains(QStringLiteral("activateRequested")), 10000);
+        QCOMPARE(ask(QStringLiteral("windows")), QStringLiteral("mainWindow"));
+    }
+
+    void closeWaitsForRunningUpdate_data() {
+        QTest::addColumn<bool>("byWindow");
+        QTest::newRow("close option") << false;
+        QTest::newRow("window closed") << true;
+    }
+
+    // A close asked for during an update waits for its end: the device is never left half-flashed, and
+    // the starts that come meanwhile are served.
+    void closeWaitsForRunningUpdate() {
+        QFETCH(bool, byWindow);
+        QProcess* first = startDriven();
+        QVERIFY(first);
+        QVERIFY(openFileChooser());
+        QCOMPARE(ask(QStringLiteral("choose ") + kReceiverImage), QStringLiteral("ok"));
+        // The simulator paces the transfer as a full-speed device does: this image takes many seconds.
+        QTRY_VERIFY_WITH_TIMEOUT(logged().contains(QStringLiteral("update status 2")), 60000);
+
+        if (byWindow) {
+            QCOMPARE(ask(QStringLiteral("closewindow")), QStringLiteral("refused"));
+        } else {
+            QCOMPARE(run(kMeldra, {QStringLiteral("--close")}), 0);
+        }
+        QCOMPARE(run(kMeldra, {}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(logged().contains(QStringLiteral("activateRequested")), 10000);
+        QVERIFY2(!logged().contains(QStringLiteral("update status 5")),
+                 "the update ended before the close came");
+        QCOMPARE(first->state(), QProcess::Running);
+
+        QVERIFY(ended(first, 120000));
+        QCOMPARE(first->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(first->exitCode(), 0);
+        const QStringList log = logged();
+        const QStringList statuses = log.filter(QStringLiteral("update status"));
+        QVERIFY2(statuses.value(statuses.size() - 1) == QLatin1String("update status 5"),
+                 qPrintable(log.join(' ')));
+        QVERIFY2(log.contains(QStringLiteral("exit device R-0001 1.46.0 normal")), qPrintable(log.join(' ')));
+        QVERIFY(waitForWindows(0));
+
+        // And the next start is a first instance again.
+        QVERIFY(startFirst(kMeldra));
+        QVERIFY(waitForWindows(1));
     }
 };
 

@@ -6,6 +6,8 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTimer>
+#include <QUrl>
+#include <QWindow>
 #include <QtTest/QTest>
 
 #include "sim/dfufaults.h"
@@ -57,6 +59,11 @@ constexpr int kPageSettleMs = 300;
 }  // namespace
 
 SoakDriver::SoakDriver(const QString& socketPath, QObject* parent) : QObject(parent) {
+    const QString logPath = qEnvironmentVariable("MELDRA_SOAK_LOG");
+    if (!logPath.isEmpty()) {
+        m_log.setFileName(logPath);
+        (void)m_log.open(QIODevice::WriteOnly | QIODevice::Append);
+    }
     QLocalServer::removeServer(socketPath);
     m_server.listen(socketPath);
     connect(&m_server, &QLocalServer::newConnection, this, [this] {
@@ -73,6 +80,28 @@ SoakDriver::SoakDriver(const QString& socketPath, QObject* parent) : QObject(par
         }
     });
     attach->start();
+}
+
+SoakDriver::~SoakDriver() {
+    // Gone with the application object, after every service of the program.
+    for (const HidSim::DeviceState& device : HidSim::devices()) {
+        log(QStringLiteral("exit device %1 %2 %3")
+                .arg(device.serial, device.firmware,
+                     device.mode == HidSim::Mode::Normal ? QStringLiteral("normal")
+                                                         : QStringLiteral("update")));
+    }
+}
+
+void SoakDriver::record(const QString& line) {
+    m_events << line;
+    log(line);
+}
+
+void SoakDriver::log(const QString& line) {
+    if (m_log.isOpen()) {
+        m_log.write(line.toUtf8() + '\n');
+        m_log.flush();
+    }
 }
 
 bool SoakDriver::attachToMediator() {
@@ -94,13 +123,20 @@ bool SoakDriver::attachToMediator() {
     };
     auto* update = new StatusSpy(mediator, "updateStatusChanged", queued(false));
     auto* repair = new StatusSpy(mediator, "repairStatusChanged", queued(true));
-    m_events
-        << QStringLiteral("attached %1").arg(update->isConnected() && repair->isConnected() ? "ok" : "FAIL");
+    QObject* const extension = internal->property("appExtension").value<QObject*>();
+    auto* activation = extension
+                           ? new StatusSpy(extension, "activateRequested",
+                                           [this](int, int) { record(QStringLiteral("activateRequested")); })
+                           : nullptr;
+    const bool connected =
+        update->isConnected() && repair->isConnected() && activation && activation->isConnected();
+    record(QStringLiteral("attached %1").arg(connected ? "ok" : "FAIL"));
     return true;
 }
 
 void SoakDriver::onStatus(bool repair, int status, int deviceType) {
     const QString operation = repair ? QStringLiteral("repair") : QStringLiteral("update");
+    log(QStringLiteral("%1 status %2").arg(operation).arg(status));
     if (status == Started) {
         m_events << QStringLiteral("%1 started %2").arg(operation).arg(deviceType);
         return;
@@ -114,12 +150,18 @@ void SoakDriver::onStatus(bool repair, int status, int deviceType) {
     QTimer::singleShot(kPageSettleMs, this, [this, operation, status, deviceType, expected] {
         const QString shown = pageName();
         const bool ok = shown == expected;
-        m_events << QStringLiteral("%1 final %2 %3 page %4 expected %5 %6")
-                        .arg(operation)
-                        .arg(status)
-                        .arg(deviceType)
-                        .arg(shown, expected, ok ? QStringLiteral("ok") : QStringLiteral("MISMATCH"));
+        record(QStringLiteral("%1 final %2 %3 page %4 expected %5 %6")
+                   .arg(operation)
+                   .arg(status)
+                   .arg(deviceType)
+                   .arg(shown, expected, ok ? QStringLiteral("ok") : QStringLiteral("MISMATCH")));
     });
+}
+
+QObject* SoakDriver::fileDialog() const {
+    // Looked up each time: the window may make its chooser only when it is first asked for.
+    QQuickWindow* const root = window();
+    return root ? root->findChild<QObject*>(QStringLiteral("fileDialog")) : nullptr;
 }
 
 QQuickWindow* SoakDriver::window() const {
@@ -176,9 +218,43 @@ QString SoakDriver::answer(const QString& line) {
         if (!shownAndEnabled(words.value(1))) {
             return QStringLiteral("no");
         }
+        const Qt::KeyboardModifiers modifiers =
+            words.value(2) == QLatin1String("alt") ? Qt::AltModifier : Qt::NoModifier;
         const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-        QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+        QTest::mouseClick(window(), Qt::LeftButton, modifiers, centre.toPoint());
         return QStringLiteral("ok");
+    }
+    if (command == QLatin1String("choose") || command == QLatin1String("cancel")) {
+        QObject* const dialog = fileDialog();
+        if (!dialog || !dialog->property("visible").toBool()) {
+            return QStringLiteral("no");
+        }
+        if (command == QLatin1String("cancel")) {
+            return QMetaObject::invokeMethod(dialog, "reject") ? QStringLiteral("ok") : QStringLiteral("no");
+        }
+        // The path as a person types it into the chooser and confirms it.
+        const QUrl url = QUrl::fromLocalFile(line.section(QLatin1Char(' '), 1));
+        bool added = false;
+        return QMetaObject::invokeMethod(dialog, "clearSelection") &&
+                       QMetaObject::invokeMethod(dialog, "addSelection", Q_RETURN_ARG(bool, added),
+                                                 Q_ARG(QUrl, url)) &&
+                       added && QMetaObject::invokeMethod(dialog, "accept")
+                   ? QStringLiteral("ok")
+                   : QStringLiteral("no");
+    }
+    if (command == QLatin1String("closewindow")) {
+        // As the title bar's close button does; a close the program refuses leaves the window open.
+        QQuickWindow* const root = window();
+        return root && root->close() ? QStringLiteral("closed") : QStringLiteral("refused");
+    }
+    if (command == QLatin1String("windows")) {
+        QStringList shown;
+        for (QWindow* candidate : QGuiApplication::allWindows()) {
+            if (candidate->isVisible()) {
+                shown << (candidate->objectName().isEmpty() ? candidate->title() : candidate->objectName());
+            }
+        }
+        return shown.join(QLatin1Char('|'));
     }
     if (command == QLatin1String("events")) {
         const QString all = m_events.join(QLatin1Char('|'));
