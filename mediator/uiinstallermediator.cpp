@@ -41,14 +41,11 @@ bool UIInstallerMediator::install() {
 
 bool UIInstallerMediator::launch() {
     // The recorded folder ends in a separator, so the name is appended as it is; with nothing recorded
-    // the bare name is left to the platform's search rules.
+    // the bare name is left to the platform's search rules. The program is passed as it is, not as a
+    // quoted command text to be split again: a Linux home folder may have a double quote in its name.
     const QString program = QDir::toNativeSeparators(Platform::InstallEngine::recordedFolder() +
                                                      Platform::InstallEngine::executableName());
-    const QStringList command = QProcess::splitCommand(QLatin1Char('"') + program + QLatin1Char('"'));
-    if (command.isEmpty()) {
-        return false;
-    }
-    return QProcess::startDetached(command.first(), command.mid(1));
+    return QProcess::startDetached(program, QStringList());
 }
 
 UIInstallerMediator::Status UIInstallerMediator::status() const {

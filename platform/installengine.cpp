@@ -22,10 +22,10 @@ int InstallEngine::install() const {
     }
     const Command run = command();
     const int code = QProcess::execute(run.program, run.arguments);
-    if (code != 0 || m_custom) {
+    if (m_custom) {
         return code;
     }
-    return finishPlatformInstall();
+    return finishPlatformInstall(code);
 }
 
 }  // namespace Platform

@@ -23,6 +23,8 @@ public:
     static constexpr int kPrepareFailed = 69;      // the install location could not be created
     static constexpr int kRecordFailed = 70;       // the install location could not be recorded
     static constexpr int kIncompletePackage = 71;  // the package held no program
+    static constexpr int kCheckFailed = 72;        // the unpacked program did not answer --version
+    static constexpr int kSwitchFailed = 73;       // the new installation could not take the old one's place
 
     InstallEngine();
 
@@ -58,7 +60,9 @@ public:
 private:
     [[nodiscard]] Command platformCommand() const;
     [[nodiscard]] bool preparePlatformInstall() const;
-    [[nodiscard]] int finishPlatformInstall() const;
+    // Given the engine process's exit code; whatever the engine left behind is the platform's to keep or
+    // discard.
+    [[nodiscard]] int finishPlatformInstall(int engineCode) const;
 
     QString m_packagePath;
     QString m_installLocation;

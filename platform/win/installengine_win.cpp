@@ -45,9 +45,9 @@ bool InstallEngine::preparePlatformInstall() const {
     return true;
 }
 
-int InstallEngine::finishPlatformInstall() const {
+int InstallEngine::finishPlatformInstall(int engineCode) const {
     // The package writes InstallLocation itself.
-    return 0;
+    return engineCode;
 }
 
 QString InstallEngine::recordedFolder() {

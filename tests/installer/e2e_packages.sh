@@ -1,10 +1,12 @@
 #!/bin/sh
-# The .deb and the .tar.gz built from the build tree hold the program's installed tree: the program, which
-# finds its engine library through its run path, the udev rules, the menu entry, the icons and the
-# AppStream data; and nothing from elsewhere in the build.
-# Usage: e2e_packages.sh BUILD_DIR
+# The .deb, the .tar.gz and the installer bundle built from the build tree: they hold the program's
+# installed tree and nothing else from the build; the .deb passes lintian and depends on a package for
+# every QML module that either program imports, directly or through the modules it uses; no shipped ELF
+# file has a run path other than one relative to itself, or names the build folder anywhere; the
+# bundle refuses a system that lacks what it needs, naming the package.
+# Usage: e2e_packages.sh BUILD_DIR SOURCE_DIR BUNDLE.run QMLIMPORTSCANNER QML_IMPORT_PATH
 set -u
-build=$(readlink -f "$1")
+build=$(readlink -f "$1") source=$(readlink -f "$2") bundle=$(readlink -f "$3") scanner=$4 qmlpath=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -17,32 +19,102 @@ expected="bin/Meldra
 lib/meldra/libhiddfu.so
 lib/udev/rules.d/70-meldra-headsets.rules
 share/applications/example.arca.Meldra.desktop
+share/doc/meldra/changelog.gz
+share/doc/meldra/copyright
 share/icons/hicolor/128x128/apps/example.arca.Meldra.png
 share/icons/hicolor/256x256/apps/example.arca.Meldra.png
 share/icons/hicolor/48x48/apps/example.arca.Meldra.png
 share/icons/hicolor/scalable/apps/example.arca.Meldra.svg
+share/man/man1/Meldra.1.gz
 share/metainfo/example.arca.Meldra.metainfo.xml"
 
-tar -tzf "$tgz" | grep -v '/$' | sort > "$work/tgz.list"
-[ "$(cat "$work/tgz.list")" = "$expected" ] || fail "the archive holds: $(cat "$work/tgz.list")"
+# The archive unpacks into one folder, and has the per-user uninstall command on top of the .deb's files.
+top=$(tar -tzf "$tgz" | cut -d/ -f1 | sort -u)
+[ "$top" = "$(basename "$tgz" .tar.gz)" ] || fail "the archive does not unpack into one folder: $top"
+tar -tzf "$tgz" | grep -v '/$' | cut -d/ -f2- | sort > "$work/tgz.list"
+printf '%s\nbin/sonella-uninstall\n' "$expected" | sort | diff - "$work/tgz.list" >&2 ||
+    fail "the archive holds other files"
 dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v '/$' | sed 's|^\./usr/||' | sort > "$work/deb.list"
-[ "$(cat "$work/deb.list")" = "$expected" ] || fail "the .deb holds under /usr: $(cat "$work/deb.list")"
+echo "$expected" | diff - "$work/deb.list" >&2 || fail "the .deb holds other files under /usr"
 
 dpkg-deb -f "$deb" Package | grep -qx meldra || fail "package name"
-depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libhidapi-hidraw0 libqt5qml5 qml-module-qtquick2 qml-module-qtquick-templates2; do
-    echo "$depends" | grep -q "$dep" || fail "no dependency on $dep: $depends"
-done
+depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//')
+echo "$depends" | grep -qx libhidapi-hidraw0 || fail "no dependency from the library scan: $depends"
 dpkg-deb -e "$deb" "$work/control"
-[ -x "$work/control/postinst" ] && grep -q "udevadm trigger" "$work/control/postinst" || fail "postinst"
+grep -q "udevadm trigger" "$work/control/postinst" && grep -q "udevadm trigger" "$work/control/postrm" ||
+    fail "the maintainer scripts do not apply the udev rules"
 
-# Unpacked anywhere, the program resolves its engine library inside the tree.
-mkdir "$work/tree" && tar -xzf "$tgz" -C "$work/tree"
-ldd "$work/tree/bin/Meldra" | grep libhiddfu.so | grep -q "$work/tree/bin/../lib/meldra/libhiddfu.so" ||
-    fail "libhiddfu.so is not found in the tree: $(ldd "$work/tree/bin/Meldra" | grep hiddfu)"
-if command -v appstreamcli >/dev/null; then
-    appstreamcli validate --no-net "$work/tree/share/metainfo/example.arca.Meldra.metainfo.xml" > "$work/as.log" 2>&1 ||
-        { cat "$work/as.log" >&2; fail "AppStream data does not validate"; }
+# Each module that the QML of either program imports, followed through the modules' own QML files, maps
+# to the package that installed it here; each of those packages must be a dependency.
+for tree in "$source/qml/main" "$source/qml/installer"; do
+    "$scanner" -rootPath "$tree" -importPath "$qmlpath" || fail "qmlimportscanner failed on $tree"
+done > "$work/imports.json"
+python3 - "$work/imports.json" > "$work/modules" <<'EOF' || fail "cannot read the import scan"
+import json, sys
+text, decoder, at, modules = open(sys.argv[1]).read(), json.JSONDecoder(), 0, {}
+while True:
+    while at < len(text) and text[at].isspace():
+        at += 1
+    if at == len(text):
+        break
+    found, at = decoder.raw_decode(text, at)
+    for entry in found:
+        if entry.get("type") == "module":
+            modules[entry["name"]] = modules.get(entry["name"]) or entry.get("path", "")
+for name, path in sorted(modules.items()):
+    print(name, path or "-")
+EOF
+while read -r module path; do
+    case $module in Arca.*) continue ;; esac   # registered by the programs themselves
+    # A module that a plugin registers has no folder of its own: it comes with its parent's.
+    while [ "$path" = - ] && [ "${module%.*}" != "$module" ]; do
+        module=${module%.*}
+        path=$(awk -v m="$module" '$1 == m { print $2 }' "$work/modules")
+        path=${path:--}
+    done
+    [ "$path" != - ] || fail "the import $module is not installed here, so no package can be named for it"
+    package=$(dpkg -S "$path/qmldir" 2>/dev/null | cut -d: -f1)
+    [ -n "$package" ] || fail "no package owns $path"
+    echo "$depends" | grep -qx "$package" || fail "the import $module comes from $package, which is not in Depends"
+    echo "$package" >> "$work/qml-packages"
+done < "$work/modules"
+echo "QML imports come from: $(sort -u "$work/qml-packages" | tr '\n' ' ')"
+
+if command -v lintian >/dev/null; then
+    lintian --fail-on error,warning "$deb" > "$work/lintian.log" 2>&1 || { cat "$work/lintian.log" >&2; fail "lintian"; }
 fi
-grep -q '^Exec=Meldra$' "$work/tree/share/applications/example.arca.Meldra.desktop" || fail "desktop entry Exec"
-echo "PASS: $(basename "$deb") and $(basename "$tgz") hold the installed tree"
+
+mkdir "$work/tree" && tar -xzf "$tgz" -C "$work/tree" && tree="$work/tree/$top"
+desktop-file-validate "$tree/share/applications/example.arca.Meldra.desktop" || fail "desktop entry"
+appstreamcli validate --no-net "$tree/share/metainfo/example.arca.Meldra.metainfo.xml" > "$work/as.log" 2>&1 ||
+    { cat "$work/as.log" >&2; fail "AppStream data does not validate"; }
+grep -q '^Exec=Meldra$' "$tree/share/applications/example.arca.Meldra.desktop" || fail "desktop entry Exec"
+# Unpacked anywhere, the program resolves its engine library inside the tree.
+ldd "$tree/bin/Meldra" | grep libhiddfu.so | grep -q "$tree/bin/../lib/meldra/libhiddfu.so" ||
+    fail "libhiddfu.so is not found in the tree: $(ldd "$tree/bin/Meldra" | grep hiddfu)"
+
+# Every ELF file that any of the three ships: run paths only relative to the file, no debug information,
+# and no trace of the build folder (a run path into it under /tmp lets any local user plant a library).
+mkdir "$work/deb" "$work/bundle" "$work/bundle/data"
+dpkg-deb -x "$deb" "$work/deb"
+skip=$(grep -an '^__INSTALLER_PAYLOAD__$' "$bundle" | head -n 1 | cut -d: -f1)
+tail -n +"$((skip + 1))" "$bundle" | tar -xzf - -C "$work/bundle" ||
+    fail "cannot unpack the bundle"
+tar -xzf "$work/bundle/data/Meldra.tar.gz" -C "$work/bundle/data"
+elves=0
+for file in $(find "$work/deb" "$work/tree" "$work/bundle" -type f); do
+    [ "$(head -c 4 "$file")" = "$(printf '\177ELF')" ] || continue
+    elves=$((elves + 1))
+    name=${file#"$work"/}
+    readelf -d "$file" | grep -E 'R(UN)?PATH' | grep -v 'Library r[a-z]*path: \[\$ORIGIN[]/]' &&
+        fail "$name has a run path that is not relative to it"
+    readelf -S "$file" | grep -q '\.debug_' && fail "$name is not stripped"
+    strings -a "$file" | grep -F "$build" && fail "$name names the build folder"
+    strings -a "$file" | grep -F "$source/" && fail "$name names the source folder"
+done
+[ "$elves" -ge 5 ] || fail "only $elves ELF files were found"
+
+# The bundle checks the system before it unpacks anything: here everything is there.
+SONELLA_INSTALLER_CHECK_ONLY=1 TMPDIR="$work" "$bundle" > "$work/check.log" 2>&1 ||
+    { cat "$work/check.log" >&2; fail "the bundle's own checks fail on this system"; }
+echo "PASS: $(basename "$deb"), $(basename "$tgz") and $(basename "$bundle"): $elves ELF files checked"

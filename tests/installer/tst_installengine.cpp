@@ -29,12 +29,17 @@ QByteArray readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Packs the tree below root into a gzip'd tar whose members are the given relative names.
+// A program that passes the installer's check.
+const QByteArray kProgram = "#!/bin/sh\necho Meldra\n";
+
+// Packs the tree below root into a gzip'd tar whose members are the given relative names, under one
+// top-level folder as the packages have them.
 bool pack(const QString& package, const QString& root, const QStringList& members,
           const QStringList& extra = {}) {
-    return QProcess::execute(QStringLiteral("tar"), QStringList{QStringLiteral("-czf"), package} + extra +
-                                                        QStringList{QStringLiteral("-C"), root} + members) ==
-           0;
+    return QProcess::execute(
+               QStringLiteral("tar"),
+               QStringList{QStringLiteral("-czf"), package, QStringLiteral("--transform=s,^,Meldra-1.2/,")} +
+                   extra + QStringList{QStringLiteral("-C"), root} + members) == 0;
 }
 
 QString recordFile() {
@@ -79,11 +84,12 @@ void TestInstallEngine::defaults() {
     const InstallEngine::Command command = engine.command();
     QCOMPARE(command.program, QStringLiteral("tar"));
     QVERIFY(command.arguments.contains(engine.packagePath()));
-    QVERIFY(command.arguments.contains(engine.installLocation()));
+    // Unpacked beside the installed tree, never into it.
+    QVERIFY(command.arguments.contains(engine.installLocation() + QStringLiteral(".new")));
 }
 
 void TestInstallEngine::install_data() {
-    QTest::addColumn<QString>("package");  // "good", "empty", "garbage", "missing", "no program"
+    QTest::addColumn<QString>("package");  // "good", "empty", "garbage", "missing", "no program", "mute"
     QTest::addColumn<bool>("locationBlocked");
     QTest::addColumn<int>("expected");  // -1: any failure reported by the engine process itself
 
@@ -93,6 +99,8 @@ void TestInstallEngine::install_data() {
     QTest::newRow("empty file") << QStringLiteral("empty") << false << -1;
     QTest::newRow("archive without the program")
         << QStringLiteral("no program") << false << InstallEngine::kIncompletePackage;
+    QTest::newRow("program that does not start")
+        << QStringLiteral("mute") << false << InstallEngine::kCheckFailed;
     QTest::newRow("location cannot be created")
         << QStringLiteral("good") << true << InstallEngine::kPrepareFailed;
 }
@@ -105,13 +113,14 @@ void TestInstallEngine::install() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString tree = dir.filePath(QStringLiteral("tree"));
-    QVERIFY(writeFile(tree + QStringLiteral("/bin/Meldra"), "#!/bin/sh\n", true));
+    QVERIFY(writeFile(tree + QStringLiteral("/bin/Meldra"),
+                      package == QLatin1String("mute") ? "#!/bin/sh\nexit 1\n" : kProgram, true));
     QVERIFY(writeFile(tree + QStringLiteral("/lib/libhiddfu.so"), "lib"));
     QVERIFY(writeFile(tree + QStringLiteral("/share/doc/readme"), "doc"));
 
     const QString path = dir.filePath(QStringLiteral("data/Meldra.tar.gz"));
     QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("data"))));
-    if (package == QLatin1String("good")) {
+    if (package == QLatin1String("good") || package == QLatin1String("mute")) {
         QVERIFY(pack(path, tree, {QStringLiteral("bin"), QStringLiteral("lib"), QStringLiteral("share")}));
     } else if (package == QLatin1String("no program")) {
         QVERIFY(pack(path, tree, {QStringLiteral("lib"), QStringLiteral("share")}));
@@ -143,7 +152,9 @@ void TestInstallEngine::install() {
         QCOMPARE(readFile(location + QStringLiteral("/lib/libhiddfu.so")), QByteArray("lib"));
     } else {
         QCOMPARE(InstallEngine::recordedFolder(), QString());
+        QVERIFY(!QFileInfo::exists(location));
     }
+    QVERIFY2(!QFileInfo::exists(location + QStringLiteral(".new")), "the unpacked files were left behind");
 }
 
 void TestInstallEngine::updateReplacesInstalledFiles() {
@@ -155,20 +166,34 @@ void TestInstallEngine::updateReplacesInstalledFiles() {
     engine.setPackagePath(package);
     engine.setInstallLocation(location);
 
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("v1/bin/Meldra")), "#!/bin/sh\necho 1\n", true));
-    QVERIFY(pack(package, dir.filePath(QStringLiteral("v1")), {QStringLiteral("bin")}));
+    const QByteArray first = "#!/bin/sh\necho 1\nsleep 1\n";
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("v1/bin/Meldra")), first, true));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("v1/share/dropped")), "only in 1"));
+    QVERIFY(
+        pack(package, dir.filePath(QStringLiteral("v1")), {QStringLiteral("bin"), QStringLiteral("share")}));
     QCOMPARE(engine.install(), 0);
 
-    // The old program keeps running from its unlinked file while the new one takes its name.
+    // The old program keeps running from its folder while the new one takes that folder's name.
     QProcess running;
     running.start(location + QStringLiteral("/bin/Meldra"), QStringList());
     QVERIFY(running.waitForStarted());
+
+    // A version whose program does not start never replaces a working one.
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("broken/bin/Meldra")), "#!/bin/sh\nexit 3\n", true));
+    QVERIFY(pack(package, dir.filePath(QStringLiteral("broken")), {QStringLiteral("bin")}));
+    QCOMPARE(engine.install(), InstallEngine::kCheckFailed);
+    QCOMPARE(readFile(location + QStringLiteral("/bin/Meldra")), first);
 
     QVERIFY(writeFile(dir.filePath(QStringLiteral("v2/bin/Meldra")), "#!/bin/sh\necho 2\n", true));
     QVERIFY(pack(package, dir.filePath(QStringLiteral("v2")), {QStringLiteral("bin")}));
     QCOMPARE(engine.install(), 0);
     QCOMPARE(readFile(location + QStringLiteral("/bin/Meldra")), QByteArray("#!/bin/sh\necho 2\n"));
+    QVERIFY2(!QFile::exists(location + QStringLiteral("/share/dropped")), "a file of the old version stayed");
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("installed*")}, QDir::AllEntries | QDir::Hidden),
+             QStringList{QStringLiteral("installed")});
+    QCOMPARE(InstallEngine::recordedFolder(), location + QStringLiteral("/bin/"));
     QVERIFY(running.waitForFinished());
+    QCOMPARE(running.exitCode(), 0);
 }
 
 void TestInstallEngine::archiveCannotWriteOutsideLocation() {
@@ -191,10 +216,20 @@ void TestInstallEngine::archiveCannotWriteOutsideLocation() {
 }
 
 void TestInstallEngine::desktopEntryPointsAtInstalledTree() {
+    const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+    if (gio.isEmpty()) {
+        QSKIP("gio (libglib2.0-bin) reads the entry as desktops do");
+    }
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString tree = dir.filePath(QStringLiteral("tree"));
-    QVERIFY(writeFile(tree + QStringLiteral("/bin/Meldra"), "#!/bin/sh\n", true));
+    const QString marker = dir.filePath(QStringLiteral("started"));
+    QVERIFY(writeFile(tree + QStringLiteral("/bin/Meldra"),
+                      QStringLiteral("#!/bin/sh\n[ \"$1\" = --version ] && { echo Meldra; exit 0; }\n"
+                                     "echo \"$0\" > '%1'\n")
+                          .arg(marker)
+                          .toUtf8(),
+                      true));
     QVERIFY(writeFile(tree + QStringLiteral("/share/applications/example.arca.Meldra.desktop"),
                       "[Desktop Entry]\nType=Application\nName=Sonella\nExec=Meldra\nTryExec=Meldra\n"
                       "Icon=example.arca.Meldra\n"));
@@ -203,7 +238,8 @@ void TestInstallEngine::desktopEntryPointsAtInstalledTree() {
     const QString package = dir.filePath(QStringLiteral("Meldra.tar.gz"));
     QVERIFY(pack(package, tree, {QStringLiteral("bin"), QStringLiteral("share")}));
 
-    const QString location = dir.filePath(QStringLiteral("with blank/meldra"));
+    // Every character that the entry's quoting and escaping rules single out.
+    const QString location = dir.filePath(QStringLiteral("my \"home\" $HOME %f `x` back\\slash/meldra"));
     InstallEngine engine;
     engine.setPackagePath(package);
     engine.setInstallLocation(location);
@@ -212,12 +248,18 @@ void TestInstallEngine::desktopEntryPointsAtInstalledTree() {
     const QString entry = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
                           QStringLiteral("/applications/example.arca.Meldra.desktop");
     const QStringList lines = QString::fromUtf8(readFile(entry)).split(QLatin1Char('\n'));
-    QFile::remove(entry);
     QVERIFY(lines.contains(QStringLiteral("Name=Sonella")));
-    QVERIFY(lines.contains(QStringLiteral("Exec=\"%1/bin/Meldra\"").arg(location)));
-    QVERIFY(lines.contains(QStringLiteral("TryExec=%1/bin/Meldra").arg(location)));
-    QVERIFY(lines.contains(
-        QStringLiteral("Icon=%1/share/icons/hicolor/256x256/apps/example.arca.Meldra.png").arg(location)));
+    QVERIFY(lines.contains(QStringLiteral("Icon=%1/share/icons/hicolor/256x256/apps/example.arca.Meldra.png")
+                               .arg(location)
+                               .replace(QStringLiteral("\\"), QStringLiteral("\\\\"))));
+    // Started the way a desktop starts it, the entry runs the installed program under its own name.
+    QProcess launch;
+    launch.start(gio, {QStringLiteral("launch"), entry});
+    QVERIFY(launch.waitForFinished());
+    QFile::remove(entry);
+    QCOMPARE(launch.exitCode(), 0);
+    QTRY_VERIFY(!readFile(marker).isEmpty());
+    QCOMPARE(QString::fromUtf8(readFile(marker)).trimmed(), location + QStringLiteral("/bin/Meldra"));
 }
 
 QTEST_GUILESS_MAIN(TestInstallEngine)

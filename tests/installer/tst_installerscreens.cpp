@@ -1,8 +1,10 @@
 #include <QDir>
+#include <QFile>
 #include <QObject>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QVariantList>
 #include <QtQml>
 #include <QtQuickTest>
@@ -109,6 +111,12 @@ public slots:
             QStringLiteral("Error - class UIInstallerMediator uncreatable"));
         qRegisterMetaType<UIMediator::UIInstallerMediator::Status>("Status");
         m_app = std::make_unique<InstallerApp>();
+        // launch() with nothing installed searches PATH for the bare name, so a Meldra installed on the
+        // machine must not be found there; the stand-in engines need nothing but sleep.
+        const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
+        if (m_path.isValid() && QFile::link(sleep, m_path.filePath(QStringLiteral("sleep")))) {
+            qputenv("PATH", QFile::encodeName(m_path.path()));
+        }
     }
 
     void qmlEngineAvailable(QQmlEngine* engine) {
@@ -120,6 +128,7 @@ public slots:
 private:
     // Made once the application exists: the engine's defaults live beside the executable.
     std::unique_ptr<InstallerApp> m_app;
+    QTemporaryDir m_path;
 };
 
 }  // namespace

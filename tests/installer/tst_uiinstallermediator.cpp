@@ -217,6 +217,7 @@ void TestUIInstallerMediator::launch_data() {
 
     QTest::newRow("installed") << QStringLiteral("installed") << true;
     QTest::newRow("installed under a folder with blanks") << QStringLiteral("my programs/Sonella") << true;
+    QTest::newRow("installed under a folder with quotes") << QStringLiteral("Jo's \"programs\"/Sonella") << true;
     QTest::newRow("nothing installed") << QStringLiteral("installed") << false;
 }
 
@@ -230,13 +231,16 @@ void TestUIInstallerMediator::launch() {
     QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("tree/bin"))));
     QFile program(dir.filePath(QStringLiteral("tree/bin/Meldra")));
     QVERIFY(program.open(QIODevice::WriteOnly));
-    program.write(QStringLiteral("#!/bin/sh\necho \"$#\" > '%1'\n").arg(marker).toUtf8());
+    // Answers the installer's --version check without leaving the note of a launch.
+    program.write(
+        QStringLiteral("#!/bin/sh\n[ \"$1\" = --version ] && { echo 1; exit 0; }\necho \"$#\" > '%1'\n")
+            .arg(marker)
+            .toUtf8());
     program.close();
     QVERIFY(program.setPermissions(program.permissions() | QFileDevice::ExeOwner));
     const QString package = dir.filePath(QStringLiteral("Meldra.tar.gz"));
-    QCOMPARE(QProcess::execute(QStringLiteral("tar"),
-                               {QStringLiteral("-czf"), package, QStringLiteral("-C"),
-                                dir.filePath(QStringLiteral("tree")), QStringLiteral("bin")}),
+    QCOMPARE(QProcess::execute(QStringLiteral("tar"), {QStringLiteral("-czf"), package, QStringLiteral("-C"),
+                                                       dir.path(), QStringLiteral("tree/bin")}),
              0);
 
     const QString record = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -249,8 +253,15 @@ void TestUIInstallerMediator::launch() {
         QCOMPARE(engine.install(), 0);
     }
 
+    // With nothing recorded the bare name is searched on PATH, which must not find a Meldra of the machine.
+    QTemporaryDir emptyPath;
+    QVERIFY(emptyPath.isValid());
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(emptyPath.path()));
     UIInstallerMediator mediator;
-    QCOMPARE(mediator.launch(), installed);
+    const bool launched = mediator.launch();
+    qputenv("PATH", path);
+    QCOMPARE(launched, installed);
     if (installed) {
         QTRY_VERIFY(QFile::exists(marker));
         QFile arguments(marker);
