@@ -6,6 +6,7 @@
 #   scripts/test.sh --windows  syntax check of every source for Windows with MinGW-w64
 #   scripts/test.sh --fuzz     every fuzz target for 20 s (clang, ASan + UBSan), after replaying kept inputs
 #   scripts/test.sh --ci       normal, ASan + UBSan, the short fuzz run and the Windows check, in that order
+#   scripts/test.sh --clean-install  the .deb installed and started in a minimal Debian root (root, network)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 # shellcheck disable=SC2086
@@ -22,7 +23,12 @@ run_suite() { # DIR [CTEST_ARGS...]
 
 normal() {
     configure_and_build "$top/build-test" RelWithDebInfo
-    run_suite "$top/build-test"
+    run_suite "$top/build-test" -LE cleaninstall
+}
+
+clean_install() {
+    configure_and_build "$top/build-test" RelWithDebInfo
+    ctest --test-dir "$top/build-test" --output-on-failure --no-tests=error -L cleaninstall
 }
 
 asan() {
@@ -34,7 +40,7 @@ asan() {
     # Leaks are checked in every test without a window. Window tests and the programs they start stop
     # short of that: the GL driver, ICU and the platform plugins leave allocations at exit that no
     # suppression can name once their libraries are unloaded. Memory errors stay fatal everywhere.
-    ASAN_OPTIONS="detect_leaks=1:$asan" run_suite "$top/build-asan" -LE 'gui|e2e'
+    ASAN_OPTIONS="detect_leaks=1:$asan" run_suite "$top/build-asan" -LE 'gui|e2e|cleaninstall'
     ASAN_OPTIONS="detect_leaks=0:$asan" run_suite "$top/build-asan" -L 'gui|e2e'
 }
 
@@ -49,6 +55,7 @@ case "${1:-}" in
     --asan) asan ;;
     --tsan) tsan ;;
     --windows) "$top/scripts/windows-check.sh" ;;
+    --clean-install) clean_install ;;
     --fuzz) "$top/fuzz/run" 20 ;;
     --ci)
         normal
@@ -57,7 +64,7 @@ case "${1:-}" in
         "$top/scripts/windows-check.sh"
         ;;
     *)
-        sed -n '2,9p' "$0"
+        sed -n '2,10p' "$0"
         exit 2
         ;;
 esac
