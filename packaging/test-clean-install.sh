@@ -2,11 +2,12 @@
 # The .deb on a clean machine: a minimal Debian 12 root made with mmdebstrap from Debian's mirrors gets the
 # package through apt, so its Depends are all the program has. There Meldra must answer --version, start
 # under Xvfb on the simulator (copied in for this test only) and show its welcome page without a QML
-# warning; apt-get purge must then leave no file of the package behind.
-# Usage: test-clean-install.sh BUILD_DIR LIBHIDSIM   (as root; exit 77 when it cannot run here)
+# warning; apt-get purge must then leave no file of the package behind. The installer bundle, given, must
+# refuse the bare root naming the missing packages, and accept it once the .deb is in.
+# Usage: test-clean-install.sh BUILD_DIR LIBHIDSIM [BUNDLE.run]   (as root; exit 77 when it cannot run here)
 # Downloaded packages are kept in ${MELDRA_APT_CACHE:-~/.cache/meldra-clean-install} for the next run.
 set -u
-build=$(readlink -f "$1") hidsim=$(readlink -f "$2")
+build=$(readlink -f "$1") hidsim=$(readlink -f "$2") bundle=$(readlink -f "${3:-/nonexistent}")
 skip() { echo "SKIP: $*"; exit 77; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || skip "mmdebstrap needs root for a root with working maintainer scripts"
@@ -58,12 +59,28 @@ in_root() { chroot "\$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
 step() { echo "--- \$*"; }
 fail() { echo "FAIL: \$*" >&2; exit 1; }
 
+if [ -f "$bundle" ]; then
+    step "the installer bundle on the bare root"
+    cp "$bundle" "\$root/tmp/installer.run"
+    in_root SONELLA_INSTALLER_CHECK_ONLY=1 sh /tmp/installer.run > "$work/bundle-bare.log" 2>&1 &&
+        fail "the bundle accepted a root without Qt"
+    cat "$work/bundle-bare.log"
+    grep -q 'libqt5quick5' "$work/bundle-bare.log" && grep -q 'qml-module-qtquick-dialogs' "$work/bundle-bare.log" ||
+        fail "the bundle did not name the missing packages"
+fi
+
 step "apt install of the package, nothing else"
 cp "$deb" "\$root/tmp/meldra.deb"
 in_root apt-get install -y -q /tmp/meldra.deb > "$work/apt-install.log" 2>&1 ||
     { tail -n 30 "$work/apt-install.log" >&2; fail "apt could not install the package"; }
 rm "\$root/tmp/meldra.deb"
 grep -c '^Setting up' "$work/apt-install.log" | sed 's/^/packages set up: /'
+
+if [ -f "$bundle" ]; then
+    step "the installer bundle with the package's dependencies"
+    in_root SONELLA_INSTALLER_CHECK_ONLY=1 sh /tmp/installer.run || fail "the bundle refused what the .deb pulled in"
+    rm "\$root/tmp/installer.run"
+fi
 
 step "Meldra --version"
 version=\$(in_root QT_QPA_PLATFORM=offscreen Meldra --version 2>&1) || fail "Meldra --version: \$version"
@@ -118,7 +135,7 @@ mmdebstrap --variant=apt --mode=root --format=null \
     --customize-hook="sync-out /var/cache/apt/archives '$cache'" \
     bookworm /dev/null > "$work/mmdebstrap.log" 2>&1
 code=$?
-grep -- '^---\|^FAIL\|^packages\|^nothing\|^the welcome\|^Sonella\|^Meldra' "$work/mmdebstrap.log"
+grep -- '^---\|^FAIL\|^packages\|^nothing\|^the welcome\|^Sonella' "$work/mmdebstrap.log"
 [ "$code" -eq 0 ] || { tail -n 40 "$work/mmdebstrap.log" >&2; fail "the clean install failed (mmdebstrap $code)"; }
 
 echo "PASS: clean install, start ($(cat "$work/colours") colours on the welcome page) and purge in $(($(date +%s) - started)) s"

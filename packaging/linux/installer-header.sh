@@ -60,8 +60,8 @@ while read -r folder package; do
 done <<EOF
 $modules
 EOF
-for tool in tar gzip; do
-    command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
+for tool in tar:tar gzip:gzip awk:mawk; do
+    command -v "${tool%%:*}" >/dev/null 2>&1 || missing="$missing ${tool#*:}"
 done
 if [ -n "$missing" ]; then
     say "these packages are needed and not installed:$missing"
