@@ -88,7 +88,7 @@ echo "\$version"
 echo "\$version" | grep -q "1\.2\.217" || fail "unexpected version: \$version"
 
 step "Meldra on the simulator under Xvfb"
-mkdir "\$root/tmp/sim"
+mkdir -m 700 "\$root/tmp/sim"
 cp "$hidsim" "$work/scenario.json" "\$root/tmp/sim/"
 in_root DISPLAY=":$display" XDG_RUNTIME_DIR=/tmp/sim LD_PRELOAD=/tmp/sim/libhidsim.so \
     HIDSIM_SCENARIO=/tmp/sim/scenario.json MELDRA_UPDATE_URL=http://127.0.0.1:9 Meldra > "$work/meldra.log" 2>&1 &
