@@ -1,7 +1,6 @@
 // uishots OUTDIR: writes one PNG per page state into OUTDIR (run under a display, e.g. xvfb-run -a).
 #include <QCursor>
 #include <QDir>
-#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -10,14 +9,9 @@
 #include <QTimer>
 #include <QtQml>
 
-#include "app/theme.h"
-#include "tests/ui/fakeenums.h"
+#include "tools/pagestage/pagestage.h"
 
 namespace {
-
-QObject* createTheme(QQmlEngine*, QJSEngine*) {
-    return new Theme();
-}
 
 void settle(int ms) {
     QEventLoop loop;
@@ -41,13 +35,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    qmlRegisterSingletonType<Theme>("Arca.Theme", 1, 0, "Theme", createTheme);
-    qmlRegisterUncreatableType<FakeFirmwareEnums>("Arca.UIMediator.Enums", 1, 0, "UIFirmwareUpdateMediator",
-                                                  QStringLiteral("enums only"));
-    const auto fonts = QDir(QStringLiteral(":/fonts")).entryInfoList(QDir::Files, QDir::NoSort);
-    for (const QFileInfo& font : fonts) {
-        QFontDatabase::addApplicationFont(font.absoluteFilePath());
-    }
+    preparePageStage();
 
     QQuickView view;
     view.setResizeMode(QQuickView::SizeRootObjectToView);

@@ -2,9 +2,9 @@
 
 #include <QObject>
 
-// The firmware mediator's enums with their real values, so that the pages can be tested on their own.
-// Page tests only: the scenario tests load main.qml on the real mediator.
-class FakeFirmwareEnums : public QObject {
+// The firmware mediator's enums with their real values, so that the pages can be shown without the
+// mediator and the bus beneath it.
+class FirmwareEnums : public QObject {
     Q_OBJECT
 
 public:
