@@ -4,6 +4,7 @@
 #include <QFontDatabase>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQuickWindow>
 #include <QUrl>
 #include <memory>
 
@@ -21,16 +22,53 @@ namespace {
 constexpr int kTakeOverMs = 10000;
 #endif
 
-void loadFonts() {
+// Registering a face reads and parses its whole file, so only the faces that the first page draws are
+// registered before it is loaded, and the others once it is on screen.
+#ifndef ARCA_INSTALLER
+const QStringList kFirstPageFonts{QStringLiteral("BrownPro-Bold.otf"), QStringLiteral("BrownPro-Light.otf"),
+                                  QStringLiteral("BrownPro-Regular.otf")};
+#else
+const QStringList kFirstPageFonts;  // the installer's first page draws most of them: all at once
+#endif
+
+// Registers the fonts of ":/fonts" that are (first_page) or are not among kFirstPageFonts.
+void loadFonts(bool first_page) {
     const QDir fonts(QStringLiteral(":/fonts"));
     const auto entries = fonts.entryInfoList(QDir::Files, QDir::NoSort);
     for (const QFileInfo& entry : entries) {
-        QFontDatabase::addApplicationFont(entry.absoluteFilePath());
+        if (kFirstPageFonts.isEmpty() || kFirstPageFonts.contains(entry.fileName()) == first_page) {
+            QFontDatabase::addApplicationFont(entry.absoluteFilePath());
+        }
     }
 }
 
+// The rest of the fonts follow the first frame, from the event loop, where they delay nothing visible.
+void loadOtherFontsAfterFirstFrame(QQmlApplicationEngine& engine, QObject* context) {
+    if (kFirstPageFonts.isEmpty()) {
+        return;
+    }
+    auto* window =
+        engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+    if (!window) {
+        loadFonts(false);
+        return;
+    }
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    // Queued: the frame may be swapped on the render thread; fonts are registered on the GUI thread.
+    *connection = QObject::connect(
+        window, &QQuickWindow::frameSwapped, context,
+        [connection] {
+            if (*connection) {
+                QObject::disconnect(*connection);
+                *connection = {};
+                loadFonts(false);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 int runEngine(Application& app) {
-    loadFonts();
+    loadFonts(true);
     auto engine = std::make_unique<QQmlApplicationEngine>();
     engine->rootContext()->setContextProperty(QStringLiteral("App"), &app);
 
@@ -44,6 +82,7 @@ int runEngine(Application& app) {
         },
         Qt::QueuedConnection);
     engine->load(url);
+    loadOtherFontsAfterFirstFrame(*engine, &app);
     const int code = app.exec();
     engine.reset();
     return code;

@@ -1,9 +1,12 @@
 // Preloaded into a Qt Quick program: writes the monotonic times of its application object and of the
-// first frame swapped by its first Quick window to the file named by UIBENCH_REPORT. Nothing else; the
-// program under test is not touched.
+// first frame swapped by its first Quick window to the file named by UIBENCH_REPORT. With UIBENCH_GRAB set,
+// it also saves what the window shows a second after it appears to that PNG file, so that renders of
+// two builds can be compared. Nothing else; the program under test is not touched.
 #include <QCoreApplication>
 #include <QEvent>
+#include <QImage>
 #include <QQuickWindow>
+#include <QTimer>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +55,10 @@ protected:
         if (auto* window = qobject_cast<QQuickWindow*>(watched)) {
             report("window");
             connect(window, &QQuickWindow::frameSwapped, window, reportFirstFrame, Qt::DirectConnection);
+            if (const char* grab = std::getenv("UIBENCH_GRAB")) {
+                const QString path = QString::fromLocal8Bit(grab);
+                QTimer::singleShot(1000, window, [window, path] { window->grabWindow().save(path); });
+            }
             QCoreApplication::instance()->removeEventFilter(this);
             deleteLater();
         }

@@ -1,13 +1,11 @@
 import QtQuick 2.12
 import QtQuick.Templates 2.12 as T
 import QtQuick.Layouts 1.12
-import QtQuick.Dialogs 1.3
 import QtGraphicalEffects 1.12
 import Arca.Theme 1.0
 import Arca.UIMediator.Enums 1.0
 import "controls"
 import "pages"
-import "dialogs"
 import "Utils.js" as Utils
 
 T.ApplicationWindow {
@@ -181,10 +179,18 @@ T.ApplicationWindow {
                 firmwareUpdateMediator.update(deviceType, path)
         }
 
+        // The chooser and the dialog module behind it are loaded on the first Alt-click, not at start.
+        function fileDialog() {
+            if (!easterEggDialogLoader.item)
+                easterEggDialogLoader.setSource("dialogs/DlgFile.qml", { objectName: "fileDialog" })
+            return easterEggDialogLoader.item
+        }
+
         function chooseFirmwareFile(deviceType) {
-            easterEggDialog.deviceType = deviceType
-            easterEggDialog.folder = easterEggDialog.shortcuts.home
-            easterEggDialog.open()
+            var dialog = fileDialog()
+            dialog.deviceType = deviceType
+            dialog.folder = dialog.shortcuts.home
+            dialog.open()
         }
 
         function updateFromFile(deviceType, fileUrl) {
@@ -279,10 +285,15 @@ T.ApplicationWindow {
         initialItem: welcomePageComponent
     }
 
-    DlgFile {
-        id: easterEggDialog
-        objectName: "fileDialog"
-        onAccepted: internal.updateFromFile(deviceType, fileUrl)
+    Loader {
+        id: easterEggDialogLoader
+    }
+
+    Connections {
+        target: easterEggDialogLoader.item
+        function onAccepted() {
+            internal.updateFromFile(easterEggDialogLoader.item.deviceType, easterEggDialogLoader.item.fileUrl)
+        }
     }
 
     Component {

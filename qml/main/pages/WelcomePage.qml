@@ -61,11 +61,12 @@ ArcaPage {
                 onClicked: page.receiverClicked()
 
                 // The tiles show the receivers larger than the device pages; the triple-resolution
-                // files keep them sharp.
+                // files keep them sharp. Each is decoded at the size it is drawn, not at its own.
                 Image {
                     anchors.centerIn: parent
                     width: 60
                     height: 113
+                    sourceSize: Qt.size(width, height)
                     visible: parent.enabled
                     source: page.receiverType === UIFirmwareUpdateMediator.SorrelPlusReceiver
                             ? "qrc:/images/device/dongle_su@3x.png" : "qrc:/images/device/dongle@3x.png"
@@ -76,8 +77,18 @@ ArcaPage {
                     spacing: 14
                     visible: !parent.enabled
                     opacity: 0.25
-                    Image { width: 50; height: 94; source: "qrc:/images/device/dongle@3x.png" }
-                    Image { width: 50; height: 94; source: "qrc:/images/device/dongle_su@3x.png" }
+                    Image {
+                        width: 50
+                        height: 94
+                        sourceSize: Qt.size(width, height)
+                        source: "qrc:/images/device/dongle@3x.png"
+                    }
+                    Image {
+                        width: 50
+                        height: 94
+                        sourceSize: Qt.size(width, height)
+                        source: "qrc:/images/device/dongle_su@3x.png"
+                    }
                 }
             }
 
@@ -93,6 +104,7 @@ ArcaPage {
                     anchors.verticalCenterOffset: parent.enabled ? -6 : -20
                     width: parent.enabled ? 130 : 104
                     height: width
+                    sourceSize: Qt.size(width, height)
                     source: "qrc:/images/device/headset@3x.png"
                     opacity: parent.enabled ? 1 : 0.25
                 }
