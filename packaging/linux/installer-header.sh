@@ -5,12 +5,12 @@
 set -u
 say() { echo "Sonella installer: $*" >&2; }
 
-# Qt and hidapi come from the system, as for the .deb: soname, then the Debian package that has it.
+# Qt and hidapi come from the system, as for the .deb: soname, then the Debian package that has it. Only
+# what the two programs or their QML modules load: Qt Concurrent, for one, is all templates.
 libraries="libQt5Core.so.5 libqt5core5a
 libQt5Gui.so.5 libqt5gui5
 libQt5Network.so.5 libqt5network5
 libQt5DBus.so.5 libqt5dbus5
-libQt5Concurrent.so.5 libqt5concurrent5
 libQt5Qml.so.5 libqt5qml5
 libQt5QmlModels.so.5 libqt5qmlmodels5
 libQt5Quick.so.5 libqt5quick5
