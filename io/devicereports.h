@@ -9,7 +9,8 @@
 // The report exchanges with the headset (its 0xffc0 interface) and the receiver (0xffa0, and 0xffa1 for the
 // end of a repair). Each opens the device when it is not open yet and leaves it open; a failed open, a
 // write or read of 0 bytes or less, or a reply too short for what it should carry is the failure result.
-// Replies are awaited for up to kReplyTimeoutMs, holding the HID lock meanwhile.
+// Replies are awaited for up to kReplyTimeoutMs, holding the HID lock meanwhile; a reply is known by its
+// first bytes, and the reports a device sends on its own are passed over meanwhile.
 namespace Io::DeviceReports {
 
 inline constexpr int kReplyTimeoutMs = 1000;

@@ -86,8 +86,8 @@ bool Bus::startControl(const QString& path, QString* error) {
     return m_service.startControl(path, error);
 }
 
-void Bus::deliver(SimInterface& interface, const QByteArray& report, int delayMs) {
-    m_reports.deliver(interface, report, delayMs);
+void Bus::deliver(SimInterface& interface, const QByteArray& report, Clock::time_point readableAt) {
+    m_reports.deliver(interface, report, readableAt);
 }
 
 hid_device_info* Bus::enumerate(quint16 vendorId, quint16 productId) {
@@ -208,6 +208,15 @@ bool Bus::setMode(int id, Mode mode, int afterMs, bool keepMode) {
     if (!device)
         return false;
     m_devices.moveTo(*device, keepMode ? device->setup.mode : mode, afterMs);
+    return true;
+}
+
+bool Bus::setLink(int id, const Link& link) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    SimDevice* device = m_devices.find(id);
+    if (!device)
+        return false;
+    m_devices.setLink(*device, link);
     return true;
 }
 

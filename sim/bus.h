@@ -51,6 +51,7 @@ public:
     bool unplug(int id);
     bool replug(int id, int afterMs);
     bool setMode(int id, Mode mode, int afterMs, bool keepMode = false);
+    bool setLink(int id, const Link& link);
     template <typename F>
     bool withDevice(int id, F&& change) {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -70,7 +71,9 @@ public:
     bool startControl(const QString& path, QString* error);
 
     // For the device objects, with the lock held.
-    void deliver(SimInterface& interface, const QByteArray& report, int delayMs);
+    // The report reaches the handles open now and becomes readable at readableAt, after what is readable
+    // earlier.
+    void deliver(SimInterface& interface, const QByteArray& report, Clock::time_point readableAt);
     [[nodiscard]] int reportIntervalUs() const { return m_timings.updateReportIntervalUs; }
 
 private:

@@ -47,7 +47,9 @@ QJsonObject toJson(const DeviceState& state) {
                                       {QStringLiteral("vendorId"), hex(i.vendorId)},
                                       {QStringLiteral("productId"), hex(i.productId)},
                                       {QStringLiteral("usagePage"), hex(i.usagePage)},
-                                      {QStringLiteral("usage"), hex(i.usage)}});
+                                      {QStringLiteral("usage"), hex(i.usage)},
+                                      {QStringLiteral("outputReportSize"), i.outputReportSize},
+                                      {QStringLiteral("featureReportSize"), i.featureReportSize}});
     }
     return {{QStringLiteral("id"), state.id},
             {QStringLiteral("type"), deviceTypeName(state.type)},
@@ -62,7 +64,14 @@ QJsonObject toJson(const DeviceState& state) {
             {QStringLiteral("repairStart"), state.repairStartCount},
             {QStringLiteral("repairPoll"), state.repairPollCount},
             {QStringLiteral("repairEnd"), state.repairEndCount},
-            {QStringLiteral("pairing"), state.pairing}};
+            {QStringLiteral("pairing"), state.pairing},
+            {QStringLiteral("link"),
+             QJsonObject{{QStringLiteral("ackLatencyMs"), state.link.ackLatencyMs},
+                         {QStringLiteral("ackJitterMs"), state.link.ackJitterMs},
+                         {QStringLiteral("unsolicitedEveryMs"), state.link.unsolicitedEveryMs},
+                         {QStringLiteral("unsolicitedReport"),
+                          QString::fromLatin1(state.link.unsolicitedReport.toHex())},
+                         {QStringLiteral("strictSizes"), state.link.strictSizes}}}};
 }
 
 // The devices a request names by "id" or by "serial" (every device with that serial number).
@@ -322,7 +331,8 @@ QByteArray ControlServer::handle(const QByteArray& line) {
         return reply({{QStringLiteral("ok"), true}, {QStringLiteral("id"), plug(setup)}});
     }
     if (command == QLatin1String("unplug") || command == QLatin1String("replug") ||
-        command == QLatin1String("fault") || command == QLatin1String("set")) {
+        command == QLatin1String("fault") || command == QLatin1String("set") ||
+        command == QLatin1String("link")) {
         if (!select(request, &ids, &error))
             return failure(error);
     }
@@ -356,6 +366,18 @@ QByteArray ControlServer::handle(const QByteArray& line) {
     }
     if (command == QLatin1String("set"))
         return handleSet(request, ids);
+    if (command == QLatin1String("link")) {
+        // Each device keeps what the request does not name; the request is checked before any change.
+        Link probe;
+        if (!Scenario::parseLink(request, QString(), &probe, &error, &warnings))
+            return failure(error);
+        for (int id : ids) {
+            Link link = device(id).link;
+            if (Scenario::parseLink(request, QString(), &link, &error, &warnings))
+                setLink(id, link);
+        }
+        return reply({{QStringLiteral("ok"), true}, {QStringLiteral("count"), ids.size()}});
+    }
     if (command == QLatin1String("timing")) {
         Timings t = timings();
         if (!Scenario::parseTimings(request, QString(), &t, &error, &warnings))

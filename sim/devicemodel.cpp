@@ -55,14 +55,24 @@ constexpr quint8 kPairingIdle = 0x00;
 
 QVector<Interface> DeviceModel::interfacesOf(const DeviceSetup& setup) {
     if (setup.type == DeviceType::Unknown)
-        return {Interface{QString(), setup.vendorId, setup.productId, setup.usagePage, setup.usage}};
+        return {Interface{QString(), setup.vendorId, setup.productId, setup.usagePage, setup.usage,
+                          setup.outputReportSize, setup.featureReportSize}};
     const Identity identity = identityOf(setup.type);
+    // Report sizes with the report id byte: the update protocol's 64-byte reports are unnumbered, so
+    // hidapi hands over 65 bytes; the normal-mode reports are a few bytes each.
     if (setup.mode == Mode::Update)
-        return {Interface{QString(), kVendorId, identity.updateProductId, 0xff00, 1}};
+        return {Interface{QString(), kVendorId, identity.updateProductId, 0xff00, 1, 65, 65}};
     if (identity.receiver)
-        return {Interface{QString(), kVendorId, identity.normalProductId, 0xffa0, 1},
-                Interface{QString(), kVendorId, identity.normalProductId, 0xffa1, 1}};
-    return {Interface{QString(), kVendorId, identity.normalProductId, 0xffc0, 1}};
+        return {Interface{QString(), kVendorId, identity.normalProductId, 0xffa0, 1, 8, 8},
+                Interface{QString(), kVendorId, identity.normalProductId, 0xffa1, 1, 16, 16}};
+    return {Interface{QString(), kVendorId, identity.normalProductId, 0xffc0, 1, 32, 32}};
+}
+
+QByteArray DeviceModel::statusReport(DeviceType type) {
+    // Report ids that no reply of the device starts with, as a device keeps its own reports apart.
+    if (identityOf(type).receiver)
+        return bytes({0x05, 0x01, 0x00, 0x00});
+    return bytes({0x30, 0x01, 0x64, 0x00, 0x00, 0x00, 0x00});
 }
 
 QString DeviceModel::defaultManufacturer(DeviceType type) {

@@ -21,6 +21,8 @@ public:
     };
 
     [[nodiscard]] static QVector<Interface> interfacesOf(const DeviceSetup& setup);
+    // What the device sends on its own on its first normal-mode interface.
+    [[nodiscard]] static QByteArray statusReport(DeviceType type);
     [[nodiscard]] static QString defaultManufacturer(DeviceType type);
     [[nodiscard]] static QString defaultProduct(DeviceType type, Mode mode);
 

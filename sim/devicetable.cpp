@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "sim/bus.h"
 #include "sim/devicemodel.h"
 #include "sim/simdevice.h"
 
@@ -9,7 +10,7 @@ namespace HidSim {
 
 namespace {
 
-using Clock = Scheduler::Clock;
+using Clock = DeviceTable::Clock;
 
 Clock::time_point after(int ms) {
     return Clock::now() + std::chrono::milliseconds(std::max(0, ms));
@@ -42,7 +43,44 @@ int DeviceTable::plug(const DeviceSetup& setup) {
     SimDevice& ref = *device;
     m_devices.push_back(std::move(device));
     appear(ref);
+    if (setup.link.unsolicitedEveryMs > 0)
+        scheduleUnsolicited(ref, after(setup.link.unsolicitedEveryMs));
     return id;
+}
+
+void DeviceTable::setLink(SimDevice& device, const Link& link) {
+    device.setup.link = link;
+    ++device.unsolicitedGeneration;
+    if (link.unsolicitedEveryMs > 0)
+        scheduleUnsolicited(device, after(link.unsolicitedEveryMs));
+}
+
+void DeviceTable::scheduleUnsolicited(const SimDevice& device, Clock::time_point at) {
+    Scheduler::Event event;
+    event.at = at;
+    event.deviceId = device.id();
+    event.kind = Scheduler::Event::Unsolicited;
+    event.generation = device.unsolicitedGeneration;
+    m_scheduler.schedule(event);
+}
+
+void DeviceTable::sendUnsolicited(const Scheduler::Event& event) {
+    SimDevice* device = find(event.deviceId);
+    if (!device || event.generation != device->unsolicitedGeneration)
+        return;
+    const Link& link = device->setup.link;
+    if (link.unsolicitedEveryMs <= 0)
+        return;
+    // A device in update mode or off the bus says nothing, but keeps its rhythm for when it is back.
+    if (device->present && device->setup.mode == Mode::Normal && !device->interfaces.empty()) {
+        const QByteArray report = link.unsolicitedReport.isEmpty()
+                                      ? DeviceModel::statusReport(device->setup.type)
+                                      : link.unsolicitedReport;
+        m_bus.deliver(*device->interfaces.front(), report, Clock::now());
+    }
+    // Behind after a long stall of the lock: go on from now rather than send a burst.
+    scheduleUnsolicited(
+        *device, std::max(event.at + std::chrono::milliseconds(link.unsolicitedEveryMs), Clock::now()));
 }
 
 void DeviceTable::remove(int id) {
@@ -116,6 +154,9 @@ void DeviceTable::run(const Scheduler::Event& event) {
             break;
         case Scheduler::Event::Remove:
             remove(event.deviceId);
+            break;
+        case Scheduler::Event::Unsolicited:
+            sendUnsolicited(event);
             break;
     }
 }

@@ -16,6 +16,8 @@ class SimDevice;
 // an earlier one stays dead. Lives under the bus lock.
 class DeviceTable {
 public:
+    using Clock = Scheduler::Clock;
+
     DeviceTable(Bus& bus, Scheduler& scheduler, const Timings& timings);
     ~DeviceTable();
     DeviceTable(const DeviceTable&) = delete;
@@ -34,11 +36,14 @@ public:
     void enterUpdate(SimDevice& device);
     // Carries out a reset that an update-mode handler asked for during its callback.
     void afterHandlerCall(SimDevice& device);
+    void setLink(SimDevice& device, const Link& link);
     void run(const Scheduler::Event& event);
 
 private:
     void appear(SimDevice& device);
     void leave(SimDevice& device);
+    void scheduleUnsolicited(const SimDevice& device, Clock::time_point at);
+    void sendUnsolicited(const Scheduler::Event& event);
 
     Bus& m_bus;
     Scheduler& m_scheduler;

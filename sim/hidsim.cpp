@@ -81,6 +81,12 @@ bool setRepair(int id, const RepairScript& script) {
     });
 }
 
+bool setLink(int id, const Link& link) {
+    if (link.ackLatencyMs < 0 || link.ackJitterMs < 0 || link.unsolicitedEveryMs < 0)
+        return false;
+    return Bus::instance().setLink(id, link);
+}
+
 bool setMode(int id, Mode mode, int afterMs) {
     return Bus::instance().setMode(id, mode, afterMs);
 }

@@ -48,6 +48,20 @@ struct Timings {
     int updateReportIntervalUs = 1000;
 };
 
+// How close to hardware a device is on its link. The defaults are the quick, kind link that most tests
+// want; report sizes (Interface) are enforced whatever the link says, unless strictSizes is turned off.
+struct Link {
+    // Every answer of the device, a normal-mode reply or an update-mode acknowledgement, becomes readable
+    // this long after the report it answers, plus a random 0 to ackJitterMs. Answers stay in order.
+    int ackLatencyMs = 0;
+    int ackJitterMs = 0;
+    // A report the device sends on its own every this many ms on its first normal-mode interface (0:
+    // never), as a headset reports its state. It reaches every handle open at that moment.
+    int unsolicitedEveryMs = 0;
+    QByteArray unsolicitedReport;  // empty: the status report of the device's type
+    bool strictSizes = true;
+};
+
 struct DeviceSetup {
     DeviceType type = DeviceType::Unknown;  // Unknown: a foreign device with the raw ids below
     Mode mode = Mode::Normal;
@@ -60,8 +74,13 @@ struct DeviceSetup {
     quint16 usage = 0;
     QString manufacturer;  // empty: a default of the device type
     QString product;
+    // Foreign devices only: the longest output and feature reports the interface takes, report id byte
+    // included (0: any length).
+    int outputReportSize = 0;
+    int featureReportSize = 0;
     RepairScript repair;
     Faults faults;
+    Link link;
 };
 
 struct Interface {
@@ -70,6 +89,10 @@ struct Interface {
     quint16 productId = 0;
     quint16 usagePage = 0;
     quint16 usage = 0;
+    // The longest report a write may hand over, report id byte included (0: any length). A longer one is
+    // refused, as the device refuses a transfer longer than its report.
+    int outputReportSize = 0;
+    int featureReportSize = 0;
 };
 
 struct DeviceState {
@@ -87,6 +110,7 @@ struct DeviceState {
     int repairPollCount = 0;
     int repairEndCount = 0;
     bool pairing = false;
+    Link link;
 };
 
 enum class TrafficKind { Open, OpenRefused, Close, Write, Read, SendFeature, GetFeature, GetInput };
@@ -133,6 +157,8 @@ bool setFaults(int id, const Faults& faults, quint16 usagePage = 0);  // usagePa
 bool setFirmware(int id, const QString& firmware);
 bool setRevision(int id, int revision);
 bool setRepair(int id, const RepairScript& script);
+// Takes effect at once, also for a device that is off the bus; a new unsolicited rate starts a new count.
+bool setLink(int id, const Link& link);
 // Moves the device to the other identity through the bus: it leaves and comes back after afterMs.
 bool setMode(int id, Mode mode, int afterMs = 0);
 

@@ -26,10 +26,14 @@ ReportExchange::ReportExchange(DeviceTable& devices, TrafficLog& traffic, const 
                                std::function<void()> catchUp)
     : m_devices(devices), m_traffic(traffic), m_timings(timings), m_catchUp(std::move(catchUp)) {}
 
-void ReportExchange::deliver(SimInterface& interface, const QByteArray& report, int delayMs) {
-    const auto at = Clock::now() + std::chrono::milliseconds(std::max(0, delayMs));
+void ReportExchange::deliver(SimInterface& interface, const QByteArray& report,
+                             Clock::time_point readableAt) {
     for (hid_device_* handle : interface.handles) {
-        handle->input.push_back({report, at});
+        // In the order the device sends them: a late answer comes after the reports sent meanwhile.
+        const auto at = std::upper_bound(
+            handle->input.begin(), handle->input.end(), readableAt,
+            [](Clock::time_point t, const hid_device_::Pending& p) { return t < p.readableAt; });
+        handle->input.insert(at, {report, readableAt});
         while (handle->input.size() > kInputBufferReports)
             handle->input.pop_front();
     }
@@ -65,7 +69,14 @@ int ReportExchange::write(hid_device_* handle, const unsigned char* data, size_t
         return -1;
     }
     const QByteArray report(reinterpret_cast<const char*>(data), int(length));
-    if (handle->interface->device->faultsFor(handle->interface->id.usagePage).writeFails) {
+    const Interface& ids = handle->interface->id;
+    const int limit = kind == TrafficKind::Write ? ids.outputReportSize : ids.featureReportSize;
+    if (handle->interface->device->setup.link.strictSizes && limit > 0 && int(length) > limit) {
+        m_traffic.record(kind, *handle->interface, report, -1);
+        handle->error = L"hidsim: report longer than the interface takes";
+        return -1;
+    }
+    if (handle->interface->device->faultsFor(ids.usagePage).writeFails) {
         m_traffic.record(kind, *handle->interface, report, -1);
         handle->error = L"hidsim: write failed by fault";
         return -1;
@@ -87,7 +98,7 @@ int ReportExchange::write(hid_device_* handle, const unsigned char* data, size_t
                kind == TrafficKind::Write) {
         const DeviceModel::Reaction reaction = DeviceModel::answer(device, interface.id.usagePage, report);
         if (!reaction.reply.isEmpty() && !faults.readTimeout)
-            deliver(interface, reaction.reply, m_timings.replyDelayMs);
+            deliver(interface, reaction.reply, device.answerAt(m_timings.replyDelayMs));
         switchToUpdate = reaction.enterUpdate;
     }
     m_traffic.record(kind, interface, report, result);

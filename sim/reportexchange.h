@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <chrono>
 #include <climits>
 #include <functional>
 #include <mutex>
@@ -32,7 +33,8 @@ public:
     int read(hid_device_* handle, unsigned char* data, size_t length, int timeoutMs,
              std::unique_lock<std::mutex>& lock);
     int getReport(hid_device_* handle, unsigned char* data, size_t length, TrafficKind kind);
-    void deliver(SimInterface& interface, const QByteArray& report, int delayMs);
+    void deliver(SimInterface& interface, const QByteArray& report,
+                 std::chrono::steady_clock::time_point readableAt);
 
 private:
     // Holds a write on an update-mode interface to the link's pace; false when the device left meanwhile.

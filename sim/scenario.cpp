@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSet>
 
 #include "sim/devicemodel.h"
@@ -185,6 +186,34 @@ bool Scenario::parseRepair(const QJsonObject& object, const QString& where, Repa
     return readInt(object, where, "after", 0, 1000000, &repair->pollsBefore, error);
 }
 
+bool Scenario::parseLink(const QJsonObject& object, const QString& where, Link* link, QString* error,
+                         QStringList* warnings) {
+    warnUnknownKeys(object, where,
+                    {"ackLatencyMs", "ackJitterMs", "unsolicitedEveryMs", "unsolicitedReport", "strictSizes"},
+                    warnings);
+    constexpr qint64 kMax = 60 * 1000;
+    if (!readInt(object, where, "ackLatencyMs", 0, kMax, &link->ackLatencyMs, error) ||
+        !readInt(object, where, "ackJitterMs", 0, kMax, &link->ackJitterMs, error) ||
+        !readInt(object, where, "unsolicitedEveryMs", 0, kMax, &link->unsolicitedEveryMs, error) ||
+        !readBool(object, where, "strictSizes", &link->strictSizes, error))
+        return false;
+    const QJsonValue report = object.value(QLatin1String("unsolicitedReport"));
+    if (report.isUndefined())
+        return true;
+    QString hex = report.toString();
+    hex.remove(QLatin1Char(' '));
+    if (hex.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        hex = hex.mid(2);
+    const QRegularExpression digits(QStringLiteral("^([0-9a-fA-F]{2})*$"));
+    if (!report.isString() || !digits.match(hex).hasMatch()) {
+        *error = QStringLiteral("%1: expected the report's bytes in hexadecimal, such as \"0x300164\"")
+                     .arg(join(where, QStringLiteral("unsolicitedReport")));
+        return false;
+    }
+    link->unsolicitedReport = QByteArray::fromHex(hex.toLatin1());
+    return true;
+}
+
 bool Scenario::parseTimings(const QJsonObject& object, const QString& where, Timings* timings, QString* error,
                             QStringList* warnings) {
     warnUnknownKeys(object, where,
@@ -216,12 +245,14 @@ bool Scenario::parseDevice(const QJsonObject& object, const QString& where, Devi
     if (typed) {
         warnUnknownKeys(
             object, where,
-            {"type", "mode", "serial", "firmware", "revision", "manufacturer", "product", "repair", "faults"},
+            {"type", "mode", "serial", "firmware", "revision", "manufacturer", "product", "repair", "faults",
+             "link"},
             warnings);
     } else {
         warnUnknownKeys(
             object, where,
-            {"vendorId", "productId", "usagePage", "usage", "serial", "manufacturer", "product", "faults"},
+            {"vendorId", "productId", "usagePage", "usage", "serial", "manufacturer", "product", "faults", "link",
+             "outputReportSize", "featureReportSize"},
             warnings);
         for (const char* key : {"vendorId", "productId"}) {
             if (!object.contains(QLatin1String(key))) {
@@ -234,7 +265,9 @@ bool Scenario::parseDevice(const QJsonObject& object, const QString& where, Devi
         if (!readId(object, where, "vendorId", &setup->vendorId, error) ||
             !readId(object, where, "productId", &setup->productId, error) ||
             !readId(object, where, "usagePage", &setup->usagePage, error) ||
-            !readId(object, where, "usage", &setup->usage, error))
+            !readId(object, where, "usage", &setup->usage, error) ||
+            !readInt(object, where, "outputReportSize", 0, 0xffff, &setup->outputReportSize, error) ||
+            !readInt(object, where, "featureReportSize", 0, 0xffff, &setup->featureReportSize, error))
             return false;
     }
 
@@ -271,7 +304,7 @@ bool Scenario::parseDevice(const QJsonObject& object, const QString& where, Devi
         !readString(object, where, "product", &setup->product, error))
         return false;
 
-    for (const char* key : {"repair", "faults"}) {
+    for (const char* key : {"repair", "faults", "link"}) {
         const QJsonValue value = object.value(QLatin1String(key));
         if (value.isUndefined())
             continue;
@@ -282,7 +315,9 @@ bool Scenario::parseDevice(const QJsonObject& object, const QString& where, Devi
         }
         const bool ok = qstrcmp(key, "repair") == 0
                             ? parseRepair(value.toObject(), at, &setup->repair, error, warnings)
-                            : parseFaults(value.toObject(), at, &setup->faults, error, warnings);
+                        : qstrcmp(key, "faults") == 0
+                            ? parseFaults(value.toObject(), at, &setup->faults, error, warnings)
+                            : parseLink(value.toObject(), at, &setup->link, error, warnings);
         if (!ok)
             return false;
     }

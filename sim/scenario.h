@@ -25,6 +25,9 @@ public:
                                           QString* error, QStringList* warnings);
     [[nodiscard]] static bool parseRepair(const QJsonObject& object, const QString& where,
                                           RepairScript* repair, QString* error, QStringList* warnings);
+    // Changes only the fields the object names.
+    [[nodiscard]] static bool parseLink(const QJsonObject& object, const QString& where, Link* link,
+                                        QString* error, QStringList* warnings);
     // Changes only the timings the object names.
     [[nodiscard]] static bool parseTimings(const QJsonObject& object, const QString& where, Timings* timings,
                                            QString* error, QStringList* warnings);

@@ -8,15 +8,21 @@ namespace HidSim {
 
 Scheduler::Scheduler(std::function<void()> wake) : m_wake(std::move(wake)) {}
 
-void Scheduler::schedule(Clock::time_point at, int deviceId, Event::Kind kind, Mode mode) {
-    m_events.push_back(Event{at, deviceId, kind, mode});
+void Scheduler::schedule(const Event& event) {
+    m_events.push_back(event);
     if (m_wake)
         m_wake();
 }
 
+void Scheduler::schedule(Clock::time_point at, int deviceId, Event::Kind kind, Mode mode) {
+    schedule(Event{at, deviceId, kind, mode});
+}
+
 void Scheduler::cancel(int deviceId) {
     m_events.erase(std::remove_if(m_events.begin(), m_events.end(),
-                                  [deviceId](const Event& e) { return e.deviceId == deviceId; }),
+                                  [deviceId](const Event& e) {
+                                      return e.deviceId == deviceId && e.kind != Event::Unsolicited;
+                                  }),
                    m_events.end());
 }
 

@@ -1,11 +1,15 @@
 #include "sim/simdevice.h"
 
+#include <algorithm>
+
 #include "sim/bus.h"
 #include "sim/devicemodel.h"
 
 namespace HidSim {
 
-SimDevice::SimDevice(Bus& bus, int id, const DeviceSetup& setup) : bus(bus), m_id(id), setup(setup) {}
+// Seeded by the id, so that a run's jitter is the same every time.
+SimDevice::SimDevice(Bus& bus, int id, const DeviceSetup& setup)
+    : bus(bus), m_id(id), setup(setup), jitter(std::minstd_rand::result_type(id)) {}
 
 SimDevice::~SimDevice() = default;
 
@@ -19,7 +23,16 @@ int SimDevice::reportIntervalUs() const {
 
 void SimDevice::queueInputReport(const QByteArray& report, int delayMs) {
     if (!interfaces.empty())
-        bus.deliver(*interfaces.front(), report, delayMs);
+        bus.deliver(*interfaces.front(), report, answerAt(delayMs));
+}
+
+std::chrono::steady_clock::time_point SimDevice::answerAt(int delayMs) {
+    const Link& link = setup.link;
+    int ms = std::max(0, delayMs) + link.ackLatencyMs;
+    if (link.ackJitterMs > 0)
+        ms += std::uniform_int_distribution<int>(0, link.ackJitterMs)(jitter);
+    lastAnswerAt = std::max(lastAnswerAt, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
+    return lastAnswerAt;
 }
 
 void SimDevice::reset(const Reset& how) {
@@ -57,6 +70,7 @@ DeviceState SimDevice::state() const {
     s.repairPollCount = repairPollCount;
     s.repairEndCount = repairEndCount;
     s.pairing = pairing;
+    s.link = setup.link;
     return s;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <chrono>
 #include <map>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "sim/hidsim.h"
@@ -30,6 +32,9 @@ public:
     void reset(const Reset& how) override;
 
     [[nodiscard]] Faults faultsFor(quint16 usagePage) const;
+    // When an answer given now with this delay of its own becomes readable, after the link's latency and
+    // jitter, and never before the device's previous answer.
+    [[nodiscard]] std::chrono::steady_clock::time_point answerAt(int delayMs);
     [[nodiscard]] DeviceState state() const;
 
     Bus& bus;
@@ -40,6 +45,10 @@ public:
     bool present = false;
     std::vector<std::shared_ptr<SimInterface>> interfaces;
     std::unique_ptr<UpdateModeHandler> handler;
+    // Bumped by every new unsolicited rate, so that the reports of an older rate stop.
+    int unsolicitedGeneration = 0;
+    std::minstd_rand jitter;
+    std::chrono::steady_clock::time_point lastAnswerAt;
     bool resetRequested = false;
     Reset resetHow;
 

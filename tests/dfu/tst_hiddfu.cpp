@@ -235,15 +235,25 @@ private slots:
         QTest::addColumn<DeviceType>("type");
         QTest::addColumn<quint16>("product");
         QTest::addColumn<QString>("resource");
-        QTest::newRow("receiver") << DeviceType::SorrelReceiver << kReceiverUpdate << QString(kReceiverImage);
-        QTest::newRow("headset") << DeviceType::SorrelHeadset << kHeadsetUpdate << QString(kHeadsetImage);
+        QTest::addColumn<int>("ackLatencyMs");
+        QTest::newRow("receiver") << DeviceType::SorrelReceiver << kReceiverUpdate << QString(kReceiverImage)
+                                  << 0;
+        QTest::newRow("headset") << DeviceType::SorrelHeadset << kHeadsetUpdate << QString(kHeadsetImage)
+                                 << 0;
+        QTest::newRow("headset, late acknowledgements")
+            << DeviceType::SorrelHeadset << kHeadsetUpdate << QString(kHeadsetImage) << 15;
     }
     void fullFlash() {
         QFETCH(DeviceType, type);
         QFETCH(quint16, product);
         QFETCH(QString, resource);
+        QFETCH(int, ackLatencyMs);
         const QByteArray image = readAll(resource);
         const int id = plug(type, "D-7");
+        HidSim::Link link;
+        link.ackLatencyMs = ackLatencyMs;
+        link.ackJitterMs = ackLatencyMs / 2;
+        QVERIFY(HidSim::setLink(id, link));
         QCOMPARE(connectTo(product), 0);
         QCOMPARE(hidDfuUpgrade(qPrintable(stage(image)), 0), 0);
         const Run run = follow(id, 20000);
@@ -258,6 +268,27 @@ private slots:
         const int dataReports = (image.size() + 62) / 63;
         QVERIFY2(updateWrites() <= dataReports + dataReports / 128 + 4,
                  qPrintable(QString::number(updateWrites())));
+
+        // Blocks in flight, from the log: never more than the window, all acknowledged before Verify, and
+        // with late acknowledgements the window fills.
+        int inFlight = 0;
+        int mostInFlight = 0;
+        int inFlightAtVerify = -1;
+        HidSim::TrafficFilter onUpdatePage;
+        onUpdatePage.usagePage = kUpdatePage;
+        for (const HidSim::TrafficEntry& entry : HidSim::traffic(onUpdatePage)) {
+            const QByteArray& b = entry.bytes;
+            if (entry.kind == HidSim::TrafficKind::Write && b.startsWith(QByteArray("\0\x02", 2)))
+                mostInFlight = std::max(mostInFlight, ++inFlight);
+            else if (entry.kind == HidSim::TrafficKind::Read && b.startsWith("\x80\x02"))
+                --inFlight;
+            else if (entry.kind == HidSim::TrafficKind::Write && b.startsWith(QByteArray("\0\x03", 2)))
+                inFlightAtVerify = inFlight;
+        }
+        QCOMPARE(inFlightAtVerify, 0);
+        QVERIFY2(mostInFlight <= 4, qPrintable(QString::number(mostInFlight)));
+        if (ackLatencyMs > 0)
+            QCOMPARE(mostInFlight, 4);
 
         const QString backup = m_dir.filePath("backup.dfu");
         QCOMPARE(hidDfuBackup(qPrintable(backup), 0), 0);

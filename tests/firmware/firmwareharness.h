@@ -67,6 +67,9 @@ public:
 
     static int plug(DeviceType type, HidSim::Mode mode, const QString& serial,
                     const QString& firmware = QStringLiteral("1.40.0"));
+    // The link of every device plug() makes: the quick one, or with MELDRA_TEST_STRICT_LINK set, one as
+    // strict as hardware, so that the same rows run on both.
+    static HidSim::Link busLink();
 
     // Writes (output and feature reports) that reached interfaces with this usage page.
     static int writes(quint16 usage_page, const QString& serial = QString(), const QByteArray& prefix = {});

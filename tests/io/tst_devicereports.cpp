@@ -144,28 +144,54 @@ private slots:
         QCOMPARE(device->status(), IIoDevice::NoError);
     }
 
-    // The device may take its time: a reply is awaited for one second, and not longer.
+    // The device may take its time: a reply is awaited for one second, and not longer, also while the
+    // device sends status reports of its own, which are never taken for the reply.
     void replyIsAwaitedOneSecond_data() {
+        QTest::addColumn<DeviceType>("type");
         QTest::addColumn<int>("delayMs");
-        QTest::addColumn<bool>("answered");
-        QTest::newRow("slow reply") << 400 << true;
-        QTest::newRow("too late") << 1300 << false;
+        QTest::addColumn<int>("chatterMs");
+        QTest::addColumn<QString>("version");
+        const DeviceType receiver = DeviceType::SorrelReceiver;
+        const DeviceType headset = DeviceType::SorrelHeadset;
+        QTest::newRow("slow reply") << receiver << 400 << 0 << "46.1.0.9";
+        QTest::newRow("too late") << receiver << 1300 << 0 << "";
+        QTest::newRow("receiver reply among status reports") << receiver << 100 << 10 << "46.1.0.9";
+        QTest::newRow("receiver, only status reports") << receiver << 1300 << 10 << "";
+        QTest::newRow("headset reply among status reports") << headset << 100 << 10 << "46.1.0.9";
+        QTest::newRow("headset, only status reports") << headset << 1300 << 10 << "";
     }
     void replyIsAwaitedOneSecond() {
+        QFETCH(DeviceType, type);
         QFETCH(int, delayMs);
-        QFETCH(bool, answered);
+        QFETCH(int, chatterMs);
+        QFETCH(QString, version);
         HidSim::Timings timings = HidSim::timings();
         timings.replyDelayMs = delayMs;
         HidSim::setTimings(timings);
-        const auto device = plug(DeviceType::SorrelReceiver, QStringLiteral("D-1"),
-                                 Reports::kReceiverUsagePage, nullptr, QStringLiteral("46.1.0-9"));
+        int id = 0;
+        const bool receiver = isReceiver(type);
+        const auto device = plug(type, QStringLiteral("D-1"),
+                                 receiver ? Reports::kReceiverUsagePage : Reports::kHeadsetUsagePage, &id,
+                                 QStringLiteral("46.1.0-9"));
+        HidSim::Link link;
+        link.unsolicitedEveryMs = chatterMs;
+        QVERIFY(HidSim::setLink(id, link));
         QElapsedTimer timer;
         timer.start();
-        const Version version = Reports::readReceiverVersion(*device);
-        QCOMPARE(version.isValid(), answered);
-        QCOMPARE(device->status(), answered ? IIoDevice::NoError : IIoDevice::ReadError);
-        if (!answered) {
-            QVERIFY2(timer.elapsed() >= 950, qPrintable(QString::number(timer.elapsed())));
+        const Version read =
+            receiver ? Reports::readReceiverVersion(*device) : Reports::readHeadsetVersion(*device);
+        QCOMPARE(text(read), version);
+        if (version.isEmpty()) {
+            QCOMPARE(device->status(), IIoDevice::ReadError);
+            // One second for the whole wait, however many other reports came meanwhile.
+            QVERIFY2(timer.elapsed() >= 950 && timer.elapsed() < 1500,
+                     qPrintable(QString::number(timer.elapsed())));
+        }
+        if (chatterMs > 0) {
+            HidSim::TrafficFilter reads;
+            reads.kind = int(HidSim::TrafficKind::Read);
+            reads.prefix = QByteArray(1, receiver ? '\x05' : '\x30');
+            QVERIFY2(HidSim::count(reads) > 0, "no status report was passed over");
         }
     }
 
@@ -299,19 +325,30 @@ private slots:
         QTest::addColumn<int>("outcome");
         QTest::addColumn<int>("pollsBefore");
         QTest::addColumn<int>("progress");
-        QTest::newRow("paired at once") << 0x40 << 0 << int(Progress::Finished);
-        QTest::newRow("paired after three polls") << 0x40 << 3 << int(Progress::Finished);
-        QTest::newRow("failed 08") << 0x08 << 1 << int(Progress::Failed);
-        QTest::newRow("failed 20") << 0x20 << 2 << int(Progress::Failed);
-        QTest::newRow("never ends") << -1 << 0 << int(Progress::Pending);
+        QTest::addColumn<bool>("chatter");
+        QTest::newRow("paired at once") << 0x40 << 0 << int(Progress::Finished) << false;
+        QTest::newRow("paired after three polls") << 0x40 << 3 << int(Progress::Finished) << false;
+        QTest::newRow("failed 08") << 0x08 << 1 << int(Progress::Failed) << false;
+        QTest::newRow("failed 20") << 0x20 << 2 << int(Progress::Failed) << false;
+        QTest::newRow("never ends") << -1 << 0 << int(Progress::Pending) << false;
+        QTest::newRow("paired, among status reports") << 0x40 << 3 << int(Progress::Finished) << true;
+        QTest::newRow("failed 20, among status reports") << 0x20 << 2 << int(Progress::Failed) << true;
     }
     void repair() {
         QFETCH(int, outcome);
         QFETCH(int, pollsBefore);
         QFETCH(int, progress);
+        QFETCH(bool, chatter);
         int id = 0;
         const auto receiver =
             plug(DeviceType::SorrelReceiver, QStringLiteral("R-1"), Reports::kReceiverUsagePage, &id);
+        if (chatter) {
+            // Replies come late enough for a few status reports to arrive before each.
+            HidSim::Link link;
+            link.ackLatencyMs = 10;
+            link.unsolicitedEveryMs = 2;
+            QVERIFY(HidSim::setLink(id, link));
+        }
         HidSim::RepairScript script;
         script.outcome = outcome;
         script.pollsBefore = pollsBefore;

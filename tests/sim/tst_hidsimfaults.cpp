@@ -85,6 +85,99 @@ private slots:
         QCOMPARE(read(handle.get(), 4, 1000), bytes({2, 0x01, 0x45, 0}));
     }
 
+    // Writes longer than the interface's report are refused, as by a device; shorter ones go through.
+    void reportSizes_data() {
+        QTest::addColumn<int>("type");  // DeviceType, 0 for a foreign device with a 10-byte output report
+        QTest::addColumn<int>("mode");  // HidSim::Mode
+        QTest::addColumn<int>("page");
+        QTest::addColumn<bool>("feature");
+        QTest::addColumn<bool>("strict");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("result");
+        const int headset = int(DeviceType::SorrelHeadset);
+        const int receiver = int(DeviceType::SorrelReceiver);
+        const int normal = int(HidSim::Mode::Normal);
+        const int update = int(HidSim::Mode::Update);
+        QTest::newRow("headset, full report") << headset << normal << 0xffc0 << false << true << 32 << 32;
+        QTest::newRow("headset, one byte too many")
+            << headset << normal << 0xffc0 << false << true << 33 << -1;
+        QTest::newRow("receiver, longest") << receiver << normal << 0xffa0 << false << true << 8 << 8;
+        QTest::newRow("receiver, too long") << receiver << normal << 0xffa0 << false << true << 9 << -1;
+        QTest::newRow("receiver, second interface")
+            << receiver << normal << 0xffa1 << false << true << 17 << -1;
+        QTest::newRow("update mode, the engine's report")
+            << receiver << update << 0xff00 << false << true << 65 << 65;
+        QTest::newRow("update mode, too long") << receiver << update << 0xff00 << false << true << 66 << -1;
+        QTest::newRow("update mode, feature too long")
+            << headset << update << 0xff00 << true << true << 66 << -1;
+        QTest::newRow("short reports go through") << headset << update << 0xff00 << false << true << 3 << 3;
+        QTest::newRow("sizes not enforced") << headset << normal << 0xffc0 << false << false << 200 << 200;
+        QTest::newRow("foreign, its own size") << 0 << normal << 0x1 << false << true << 11 << -1;
+        QTest::newRow("foreign, feature of any size") << 0 << normal << 0x1 << true << true << 300 << 300;
+    }
+    void reportSizes() {
+        QFETCH(int, type);
+        QFETCH(int, mode);
+        QFETCH(int, page);
+        QFETCH(bool, feature);
+        QFETCH(bool, strict);
+        QFETCH(int, length);
+        QFETCH(int, result);
+        HidSim::DeviceSetup s = setup(DeviceType(type), "S-1");
+        s.mode = HidSim::Mode(mode);
+        if (type == 0) {
+            s.vendorId = 0x1234;
+            s.productId = 0x5678;
+            s.usagePage = 0x1;
+            s.usage = 0x6;
+            s.outputReportSize = 10;
+        }
+        s.link.strictSizes = strict;
+        HidSim::plug(s);
+        Handle handle = open("S-1", quint16(page));
+        QVERIFY(handle);
+        const QByteArray report(length, '\0');
+        const auto* data = reinterpret_cast<const unsigned char*>(report.constData());
+        QCOMPARE(feature ? hid_send_feature_report(handle.get(), data, size_t(length))
+                         : write(handle.get(), report),
+                 result);
+        HidSim::TrafficFilter refused;
+        refused.kind = int(feature ? TrafficKind::SendFeature : TrafficKind::Write);
+        QCOMPARE(HidSim::traffic(refused).value(0).result, result);
+    }
+
+    // Answers come after the link's latency, and status reports arrive unasked at their rate until the
+    // rate is changed.
+    void linkTimings() {
+        const int id = HidSim::plug(setup(DeviceType::SorrelReceiver, "R-1", "1.45.0"));
+        HidSim::Link link;
+        link.ackLatencyMs = 150;
+        QVERIFY(HidSim::setLink(id, link));
+        Handle handle = open("R-1", 0xffa0);
+        QCOMPARE(write(handle.get(), bytes({2, 0, 0x80})), 3);
+        int result = 1;
+        read(handle.get(), 4, 50, &result);
+        QCOMPARE(result, 0);
+        QCOMPARE(read(handle.get(), 4, 1000), bytes({2, 1, 0x45, 0}));
+
+        link = HidSim::Link();
+        link.unsolicitedEveryMs = 20;
+        link.unsolicitedReport = bytes({0x07, 0xaa});
+        QVERIFY(HidSim::setLink(id, link));
+        QCOMPARE(HidSim::device(id).link.unsolicitedEveryMs, 20);
+        QCOMPARE(read(handle.get(), 8, 1000), bytes({0x07, 0xaa}));
+        QCOMPARE(read(handle.get(), 8, 1000), bytes({0x07, 0xaa}));
+        link.unsolicitedEveryMs = 0;
+        QVERIFY(HidSim::setLink(id, link));
+        QTest::qWait(50);
+        while (hid_read_timeout(handle.get(), reinterpret_cast<unsigned char*>(QByteArray(8, 0).data()), 8,
+                                0) > 0) {
+        }
+        read(handle.get(), 8, 100, &result);
+        QCOMPARE(result, 0);
+        QVERIFY(!HidSim::setLink(id, HidSim::Link{-1, 0, 0, {}, true}));
+    }
+
     void unplugWakesBlockedRead_data() {
         QTest::addColumn<int>("timeoutMs");
         QTest::newRow("waiting without limit") << -1;

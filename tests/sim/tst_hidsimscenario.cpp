@@ -68,7 +68,9 @@ private slots:
               { "type": "SorrelHeadset",  "serial": "H-0001", "firmware": "1.44.0", "revision": 3 },
               { "type": "SorrelPlusReceiver", "serial": "P-1", "mode": "update",
                 "repair": { "outcome": "0x20", "after": 4 }, "faults": { "writeFails": true } },
-              { "vendorId": "0x1234", "productId": "0x5678", "usagePage": "0x1", "usage": "0x6", "serial": "KB1" },
+              { "vendorId": "0x1234", "productId": "0x5678", "usagePage": "0x1", "usage": "0x6", "serial": "KB1",
+                "outputReportSize": 9, "link": { "ackLatencyMs": 30, "ackJitterMs": 5, "unsolicitedEveryMs": 100,
+                                                 "unsolicitedReport": "0x0701", "strictSizes": false } },
               { "vendorId": 0, "productId": 2704, "usagePage": 65440, "usage": 1 }
             ], "timing": { "reenumerateMs": 20, "replyDelayMs": 5, "updateReportIntervalUs": 0 } })",
                                       &error),
@@ -82,6 +84,14 @@ private slots:
         QCOMPARE(devices[2].mode, Mode::Update);
         QCOMPARE(devices[2].interfaces[0].productId, quint16(0x0aa9));
         QCOMPARE(devices[3].interfaces[0].usage, quint16(6));
+        QCOMPARE(devices[3].interfaces[0].outputReportSize, 9);
+        QCOMPARE(devices[3].link.ackLatencyMs, 30);
+        QCOMPARE(devices[3].link.ackJitterMs, 5);
+        QCOMPARE(devices[3].link.unsolicitedEveryMs, 100);
+        QCOMPARE(devices[3].link.unsolicitedReport, bytes({0x07, 0x01}));
+        QVERIFY(!devices[3].link.strictSizes);
+        QVERIFY(devices[0].link.strictSizes);
+        QCOMPARE(devices[0].interfaces[0].outputReportSize, 8);
         QVERIFY(devices[4].serial.isNull());
         QCOMPARE(devices[4].interfaces[0].vendorId, quint16(0));
         QCOMPARE(devices[4].interfaces[0].productId, quint16(0x0a90));
@@ -147,6 +157,13 @@ private slots:
         QTest::newRow("faults flag not bool")
             << QByteArray(R"({"devices": [{"type": "SorrelReceiver", "faults": {"openFails": "yes"}}]})")
             << "devices[0].faults.openFails: expected true or false, got a string";
+        QTest::newRow("link report not hex")
+            << QByteArray(
+                   R"({"devices": [{"type": "SorrelReceiver", "link": {"unsolicitedReport": "0x7g"}}]})")
+            << "devices[0].link.unsolicitedReport: expected the report's bytes in hexadecimal";
+        QTest::newRow("link latency negative")
+            << QByteArray(R"({"devices": [{"type": "SorrelHeadset", "link": {"ackLatencyMs": -5}}]})")
+            << "devices[0].link.ackLatencyMs: -5 is out of range";
         QTest::newRow("timing negative") << QByteArray(R"({"devices": [], "timing": {"reenumerateMs": -1}})")
                                          << "timing.reenumerateMs: -1 is out of range";
     }
@@ -297,6 +314,14 @@ private slots:
         r = ctl({"set", "H-5", "mode=update"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(enumerateAll()[0].productId, quint16(0x0a93));
+
+        // A link change keeps what it does not name.
+        QCOMPARE(ctl({"link", "H-5", "ackLatencyMs=40", "unsolicitedEveryMs=25"}).exitCode, 0);
+        QCOMPARE(ctl({"link", "H-5", "strictSizes=false"}).exitCode, 0);
+        QCOMPARE(HidSim::device(id).link.ackLatencyMs, 40);
+        QCOMPARE(HidSim::device(id).link.unsolicitedEveryMs, 25);
+        QVERIFY(!HidSim::device(id).link.strictSizes);
+        QCOMPARE(ctl({"link", "H-5", "ackJitterMs=-1"}).exitCode, 1);
 
         QCOMPARE(ctl({"timing", "reenumerateMs=77"}).exitCode, 0);
         QCOMPARE(HidSim::timings().reenumerateMs, 77);

@@ -81,7 +81,8 @@ QJsonObject ControlRequest::fromArguments(const QStringList& arguments, QString*
         return request;
     }
     static const QStringList bySerial = {QStringLiteral("unplug"), QStringLiteral("replug"),
-                                         QStringLiteral("fault"), QStringLiteral("set")};
+                                         QStringLiteral("fault"), QStringLiteral("set"),
+                                         QStringLiteral("link")};
     if (bySerial.contains(command)) {
         if (rest.isEmpty()) {
             *error = QStringLiteral("%1 needs a serial number or id=N").arg(command);
@@ -90,10 +91,10 @@ QJsonObject ControlRequest::fromArguments(const QStringList& arguments, QString*
         if (!rest.first().contains(QLatin1Char('=')))
             request.insert(QStringLiteral("serial"), rest.takeFirst());
     }
-    static const QStringList known = {QStringLiteral("unplug"), QStringLiteral("replug"),
-                                      QStringLiteral("fault"),  QStringLiteral("set"),
-                                      QStringLiteral("timing"), QStringLiteral("list"),
-                                      QStringLiteral("reset"),  QStringLiteral("traffic")};
+    static const QStringList known = {
+        QStringLiteral("unplug"), QStringLiteral("replug"), QStringLiteral("fault"),
+        QStringLiteral("set"),    QStringLiteral("link"),   QStringLiteral("timing"),
+        QStringLiteral("list"),   QStringLiteral("reset"),  QStringLiteral("traffic")};
     if (!known.contains(command)) {
         *error = QStringLiteral("unknown command '%1'").arg(command);
         return {};
@@ -114,6 +115,8 @@ QString ControlRequest::usage() {
         "        [unplugAfterWrites=N] [usagePage=0xffa1]   set faults (none given: clear them)\n"
         "  set <serial>|id=N [firmware=1.46.0] [revision=4] [mode=normal|update] [afterMs=N]\n"
         "        [repair.outcome=0x40|0x08|0x20|never] [repair.after=N]\n"
+        "  link <serial>|id=N [ackLatencyMs=N] [ackJitterMs=N] [unsolicitedEveryMs=N]\n"
+        "        [unsolicitedReport=0x300164] [strictSizes=true|false]   how close to hardware it is\n"
         "  timing [leaveMs=N] [reenumerateMs=N] [resetMs=N] [replyDelayMs=N] [updateReportIntervalUs=N]\n"
         "  traffic [serial=S] [usagePage=0xffa0] [kind=write|read|open|...] [prefix=0201]\n"
         "  clear-traffic | reset | load <scenario.json> | send '<request json>'\n");
