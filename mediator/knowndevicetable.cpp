@@ -9,6 +9,20 @@ namespace {
 
 constexpr quint16 kVendorId = 0x046d;
 
+// The model indices, in table order.
+enum Index : int {
+    kSorrelHeadsetUpdate = 0,
+    kSorrelHeadset = 1,
+    kSorrelReceiverUpdate = 2,
+    kSorrelReceiver = 3,
+    kSorrelReceiverSecond = 4,
+    kPlusHeadsetUpdate = 5,
+    kPlusHeadset = 6,
+    kPlusReceiverUpdate = 7,
+    kPlusReceiver = 8,
+    kPlusReceiverSecond = 9,
+};
+
 constexpr std::array<Io::DeviceId, KnownDeviceTable::kSize> kIds = {{
     {kVendorId, 0x0a93, 0xff00, 1},
     {kVendorId, 0x0a91, 0xffc0, 1},
@@ -52,13 +66,13 @@ Io::DeviceId KnownDeviceTable::knownId(int index) {
 Io::DeviceId KnownDeviceTable::updateModeId(DeviceType type) {
     switch (type) {
         case DeviceType::SorrelHeadset:
-            return knownId(0);
+            return knownId(kSorrelHeadsetUpdate);
         case DeviceType::SorrelReceiver:
-            return knownId(2);
+            return knownId(kSorrelReceiverUpdate);
         case DeviceType::SorrelPlusHeadset:
-            return knownId(5);
+            return knownId(kPlusHeadsetUpdate);
         case DeviceType::SorrelPlusReceiver:
-            return knownId(7);
+            return knownId(kPlusReceiverUpdate);
         case DeviceType::Unknown:
             break;
     }
@@ -66,15 +80,18 @@ Io::DeviceId KnownDeviceTable::updateModeId(DeviceType type) {
 }
 
 Io::DeviceId KnownDeviceTable::normalModeId(const Io::DeviceId& update_mode_id, int variant) {
+    const auto receiver = [variant](Index first, Index second) {
+        return variant == 0 ? knownId(first) : variant == 1 ? knownId(second) : Io::DeviceId();
+    };
     switch (modelIndexOf(update_mode_id)) {
-        case 0:
-            return knownId(1);
-        case 2:
-            return variant == 0 ? knownId(3) : variant == 1 ? knownId(4) : Io::DeviceId();
-        case 5:
-            return knownId(6);
-        case 7:
-            return variant == 0 ? knownId(8) : variant == 1 ? knownId(9) : Io::DeviceId();
+        case kSorrelHeadsetUpdate:
+            return knownId(kSorrelHeadset);
+        case kSorrelReceiverUpdate:
+            return receiver(kSorrelReceiver, kSorrelReceiverSecond);
+        case kPlusHeadsetUpdate:
+            return knownId(kPlusHeadset);
+        case kPlusReceiverUpdate:
+            return receiver(kPlusReceiver, kPlusReceiverSecond);
         default:
             return {};
     }
@@ -82,19 +99,19 @@ Io::DeviceId KnownDeviceTable::normalModeId(const Io::DeviceId& update_mode_id, 
 
 KnownDeviceTable::DeviceType KnownDeviceTable::deviceTypeOf(const Io::DeviceId& id) {
     switch (modelIndexOf(id)) {
-        case 0:
-        case 1:
+        case kSorrelHeadsetUpdate:
+        case kSorrelHeadset:
             return DeviceType::SorrelHeadset;
-        case 2:
-        case 3:
-        case 4:
+        case kSorrelReceiverUpdate:
+        case kSorrelReceiver:
+        case kSorrelReceiverSecond:
             return DeviceType::SorrelReceiver;
-        case 5:
-        case 6:
+        case kPlusHeadsetUpdate:
+        case kPlusHeadset:
             return DeviceType::SorrelPlusHeadset;
-        case 7:
-        case 8:
-        case 9:
+        case kPlusReceiverUpdate:
+        case kPlusReceiver:
+        case kPlusReceiverSecond:
             return DeviceType::SorrelPlusReceiver;
         default:
             return DeviceType::Unknown;
@@ -104,17 +121,52 @@ KnownDeviceTable::DeviceType KnownDeviceTable::deviceTypeOf(const Io::DeviceId& 
 QString KnownDeviceTable::familyName(DeviceType type) {
     switch (type) {
         case DeviceType::SorrelHeadset:
-            return QString::fromLatin1(kFamilyNames[1]);
+            return QString::fromLatin1(kFamilyNames[kSorrelHeadset]);
         case DeviceType::SorrelReceiver:
-            return QString::fromLatin1(kFamilyNames[3]);
+            return QString::fromLatin1(kFamilyNames[kSorrelReceiver]);
         case DeviceType::SorrelPlusHeadset:
-            return QString::fromLatin1(kFamilyNames[6]);
+            return QString::fromLatin1(kFamilyNames[kPlusHeadset]);
         case DeviceType::SorrelPlusReceiver:
-            return QString::fromLatin1(kFamilyNames[8]);
+            return QString::fromLatin1(kFamilyNames[kPlusReceiver]);
         case DeviceType::Unknown:
             break;
     }
     return {};
+}
+
+KnownDeviceTable::Reports KnownDeviceTable::reportsOf(const Io::DeviceId& id) {
+    switch (modelIndexOf(id)) {
+        case kSorrelHeadset:
+        case kPlusHeadset:
+            return Reports::Headset;
+        case kSorrelReceiver:
+        case kPlusReceiver:
+            return Reports::Receiver;
+        default:
+            return Reports::None;
+    }
+}
+
+Io::DeviceId KnownDeviceTable::postUpdateTargetOf(const Io::DeviceId& id) {
+    switch (deviceTypeOf(id)) {
+        case DeviceType::SorrelHeadset:
+            return knownId(kSorrelHeadset);
+        case DeviceType::SorrelPlusHeadset:
+            return knownId(kPlusHeadset);
+        default:
+            return {};
+    }
+}
+
+Io::DeviceId KnownDeviceTable::repairEndTargetOf(const Io::DeviceId& id) {
+    switch (deviceTypeOf(id)) {
+        case DeviceType::SorrelReceiver:
+            return knownId(kSorrelReceiverSecond);
+        case DeviceType::SorrelPlusReceiver:
+            return knownId(kPlusReceiverSecond);
+        default:
+            return {};
+    }
 }
 
 }  // namespace UIMediator

@@ -3,7 +3,7 @@
 #include <QString>
 
 #include "io/deviceid.h"
-#include "mediator/uifirmwareupdatemediator.h"
+#include "mediator/firmwaretypes.h"
 
 namespace UIMediator {
 
@@ -11,9 +11,13 @@ namespace UIMediator {
 // in normal mode and another in update mode; only the serial number ties the two together.
 class KnownDeviceTable {
 public:
-    using DeviceType = UIFirmwareUpdateMediator::DeviceType;
+    using DeviceType = Firmware::DeviceType;
 
     static constexpr int kSize = 10;
+
+    // Which set of device reports an interface speaks. Only the first normal-mode interface of each
+    // device carries them; the receiver's second one takes just the end of a repair.
+    enum class Reports { None, Headset, Receiver };
 
     // kSize for an identity that is not in the table.
     [[nodiscard]] static int modelIndexOf(const Io::DeviceId& id);
@@ -23,6 +27,12 @@ public:
     [[nodiscard]] static Io::DeviceId normalModeId(const Io::DeviceId& update_mode_id, int variant);
     [[nodiscard]] static DeviceType deviceTypeOf(const Io::DeviceId& id);
     [[nodiscard]] static QString familyName(DeviceType type);
+
+    [[nodiscard]] static Reports reportsOf(const Io::DeviceId& id);
+    // The headset's report interface of id's family; invalid when id is not a headset's.
+    [[nodiscard]] static Io::DeviceId postUpdateTargetOf(const Io::DeviceId& id);
+    // The receiver's second interface of id's family; invalid when id is not a receiver's.
+    [[nodiscard]] static Io::DeviceId repairEndTargetOf(const Io::DeviceId& id);
 };
 
 }  // namespace UIMediator

@@ -1,16 +1,12 @@
 #include "mediator/uifirmwareupdatemediator.h"
 
-#include <QElapsedTimer>
 #include <utility>
 
-#include "dfu/updater.h"
-#include "io/devicereports.h"
-#include "io/hiddevice.h"
 #include "mediator/firmwareimage.h"
+#include "mediator/firmwaresession.h"
 #include "mediator/knowndevicetable.h"
 #include "mediator/repairworker.h"
 #include "mediator/updateworker.h"
-#include "platform/driverinfo.h"
 
 namespace UIMediator {
 
@@ -23,13 +19,11 @@ using Scanner = Io::IoDeviceScanner;
 UIFirmwareUpdateMediator::UIFirmwareUpdateMediator(Io::IIoContext::Shared context,
                                                    Io::IoDeviceScanner::Shared scanner, QObject* parent)
     : IUIMediator(parent),
-      m_context(std::move(context)),
-      m_scanner(std::move(scanner)),
-      m_updaterFactory(&DFU::createUpdater) {}
+      m_session(std::make_unique<FirmwareSession>(std::move(context), std::move(scanner), listener())) {}
 
 UIFirmwareUpdateMediator::~UIFirmwareUpdateMediator() {
     if (m_thread && m_thread->isRunning())
-        storeStatus(Status::Canceled);
+        m_session->storeStatus(Firmware::Status::Canceled);
     if (m_thread)
         joinWorker();
     m_thread.reset();
@@ -38,26 +32,26 @@ UIFirmwareUpdateMediator::~UIFirmwareUpdateMediator() {
 void UIFirmwareUpdateMediator::setTimings(const Timings& timings) {
     if (isRunning())
         return;
-    m_timings = timings;
+    m_session->setTimings(timings);
 }
 
 UIFirmwareUpdateMediator::Timings UIFirmwareUpdateMediator::timings() const {
-    return m_timings;
+    return m_session->timings();
 }
 
 void UIFirmwareUpdateMediator::setUpdaterFactory(UpdaterFactory factory) {
     if (isRunning())
         return;
-    m_updaterFactory = factory ? std::move(factory) : UpdaterFactory(&DFU::createUpdater);
+    m_session->setUpdaterFactory(std::move(factory));
 }
 
 void UIFirmwareUpdateMediator::setClosing() {
-    m_closing.store(true);
+    m_session->setClosing();
 }
 
 int UIFirmwareUpdateMediator::count(DeviceType _device_type, bool _from_cache) {
     const Io::IoDeviceInfoList devices = refreshCache(_from_cache);
-    const Io::DeviceId u = KnownDeviceTable::updateModeId(_device_type);
+    const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(_device_type));
     const Io::DeviceId n = KnownDeviceTable::normalModeId(u, 0);
     return Scanner::filterByIds(devices, {u, n}).size();
 }
@@ -65,8 +59,8 @@ int UIFirmwareUpdateMediator::count(DeviceType _device_type, bool _from_cache) {
 bool UIFirmwareUpdateMediator::update(DeviceType _device_type, QString _firmware_path) {
     if (isRunning())
         return false;
-    const Io::IoDeviceInfoList devices = rescan();
-    const Io::DeviceId u = KnownDeviceTable::updateModeId(_device_type);
+    const Io::IoDeviceInfoList devices = m_session->rescan();
+    const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(_device_type));
     const Io::DeviceId n = KnownDeviceTable::normalModeId(u, 0);
     const Io::IoDeviceInfoList found = Scanner::filterByIds(devices, {u, n});
     if (found.size() != 1)
@@ -75,24 +69,8 @@ bool UIFirmwareUpdateMediator::update(DeviceType _device_type, QString _firmware
     const Io::IoDeviceInfoList normal = Scanner::filterByIds(found, {n});
     if (normal.size() == 1) {
         const Io::IoDeviceInfo& device_info = normal.first();
-        Io::HIDDevice device(m_context, n, device_info.path(n));
-        if (!device.open())
+        if (!m_session->enterUpdateMode(n, device_info.path(n)))
             return false;
-        switch (KnownDeviceTable::modelIndexOf(n)) {
-            case 1:
-            case 6:
-                if (!Io::DeviceReports::enterHeadsetUpdate(device))
-                    return false;
-                break;
-            case 3:
-            case 8:
-                // The receiver drops off the bus as it switches; its write result says nothing.
-                (void)Io::DeviceReports::enterReceiverUpdate(device);
-                break;
-            default:
-                return false;
-        }
-        device.close();
         return startUpdateWorker(u, device_info.serialNumber(), _firmware_path);
     }
 
@@ -105,8 +83,8 @@ bool UIFirmwareUpdateMediator::update(DeviceType _device_type, QString _firmware
 bool UIFirmwareUpdateMediator::repair(DeviceType _device_type) {
     if (isRunning())
         return false;
-    const Io::IoDeviceInfoList devices = rescan();
-    const Io::DeviceId u = KnownDeviceTable::updateModeId(_device_type);
+    const Io::IoDeviceInfoList devices = m_session->rescan();
+    const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(_device_type));
     const Io::DeviceId n = KnownDeviceTable::normalModeId(u, 0);
     const Io::IoDeviceInfoList found = Scanner::filterByIds(devices, {u, n});
     if (found.size() != 1)
@@ -120,7 +98,7 @@ bool UIFirmwareUpdateMediator::repair(DeviceType _device_type) {
 bool UIFirmwareUpdateMediator::cancel() {
     if (!isRunning())
         return false;
-    storeStatus(Status::Canceled);
+    m_session->storeStatus(Firmware::Status::Canceled);
     joinWorker();
     return true;
 }
@@ -128,7 +106,7 @@ bool UIFirmwareUpdateMediator::cancel() {
 bool UIFirmwareUpdateMediator::canUpdate(DeviceType _device_type, bool _from_cache) {
     if (isRunning())
         return false;
-    const Io::DeviceId u = KnownDeviceTable::updateModeId(_device_type);
+    const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(_device_type));
     const Global::Version available = firmwareVersion(firmwarePath(u));
     const Global::Version current = readVersion(_device_type, _from_cache);
     const int in_update_mode = Scanner::filterByIds(refreshCache(_from_cache), {u}).size();
@@ -136,7 +114,7 @@ bool UIFirmwareUpdateMediator::canUpdate(DeviceType _device_type, bool _from_cac
 }
 
 bool UIFirmwareUpdateMediator::isDFU(DeviceType _device_type, bool _from_cache) {
-    const Io::DeviceId u = KnownDeviceTable::updateModeId(_device_type);
+    const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(_device_type));
     return !Scanner::filterByIds(refreshCache(_from_cache), {u}).isEmpty();
 }
 
@@ -155,12 +133,12 @@ QString UIFirmwareUpdateMediator::getVersionString(DeviceType _device_type, QStr
 }
 
 QString UIFirmwareUpdateMediator::getAvailableVersionString(DeviceType _device_type, QString _format) {
-    const Io::DeviceId u = KnownDeviceTable::updateModeId(_device_type);
+    const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(_device_type));
     return firmwareVersion(firmwarePath(u)).toString(_format, 10);
 }
 
 QString UIFirmwareUpdateMediator::getModelName(DeviceType _device_type) {
-    return KnownDeviceTable::familyName(_device_type);
+    return KnownDeviceTable::familyName(toFirmware(_device_type));
 }
 
 UIFirmwareUpdateMediator::Status UIFirmwareUpdateMediator::getLastStatus() {
@@ -176,25 +154,11 @@ Global::Version UIFirmwareUpdateMediator::firmwareVersion(const QString& path) c
 }
 
 Io::IoDeviceInfoList UIFirmwareUpdateMediator::refreshCache(bool from_cache) {
-    return from_cache ? cachedDevices() : rescan();
-}
-
-Io::IoDeviceInfoList UIFirmwareUpdateMediator::rescan() {
-    // The scan itself stays outside the cache lock: it waits for the HID lock, which a worker may hold for
-    // a whole report read.
-    Io::IoDeviceInfoList devices = m_scanner->scan();
-    const std::lock_guard<std::mutex> locker(m_cacheMutex);
-    m_cache = devices;
-    return devices;
-}
-
-Io::IoDeviceInfoList UIFirmwareUpdateMediator::cachedDevices() const {
-    const std::lock_guard<std::mutex> locker(m_cacheMutex);
-    return m_cache;
+    return m_session->devices(from_cache);
 }
 
 Global::Version UIFirmwareUpdateMediator::readVersion(DeviceType type, bool from_cache) {
-    const Io::DeviceId u = KnownDeviceTable::updateModeId(type);
+    const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(type));
     const Io::DeviceId n = KnownDeviceTable::normalModeId(u, 0);
     const Io::IoDeviceInfoList found = Scanner::filterByIds(refreshCache(from_cache), {u, n});
     if (found.size() != 1)
@@ -202,43 +166,18 @@ Global::Version UIFirmwareUpdateMediator::readVersion(DeviceType type, bool from
     const Io::IoDeviceInfoList normal = Scanner::filterByIds(found, {n});
     if (normal.size() != 1)
         return {};
-    Io::HIDDevice device(m_context, n, normal.first().path(n));
-    if (!device.open())
-        return {};
-    switch (KnownDeviceTable::modelIndexOf(n)) {
-        case 1:
-        case 6:
-            return Io::DeviceReports::readHeadsetVersion(device);
-        case 3:
-        case 8:
-            return Io::DeviceReports::readReceiverVersion(device);
-        default:
-            return {};
-    }
+    return m_session->readVersion(n, normal.first().path(n));
 }
 
 Global::Version UIFirmwareUpdateMediator::readRevision(DeviceType type, bool from_cache) {
-    const Io::DeviceId u = KnownDeviceTable::updateModeId(type);
+    const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(type));
     const Io::DeviceId n = KnownDeviceTable::normalModeId(u, 0);
     const Io::IoDeviceInfoList found = Scanner::filterByIds(refreshCache(from_cache), {u, n});
     if (found.size() != 1)
         return {};
     const Io::IoDeviceInfoList normal = Scanner::filterByIds(found, {n});
-    if (normal.size() == 1) {
-        Io::HIDDevice device(m_context, n, normal.first().path(n));
-        if (!device.open())
-            return {};
-        switch (KnownDeviceTable::modelIndexOf(n)) {
-            case 1:
-            case 6:
-                return Io::DeviceReports::readHeadsetRevision(device);
-            case 3:
-            case 8:
-                return Io::DeviceReports::readReceiverRevision(device);
-            default:
-                return {};
-        }
-    }
+    if (normal.size() == 1)
+        return m_session->readRevision(n, normal.first().path(n));
     if (Scanner::filterByIds(found, {u}).size() == 1)
         return Global::Version(Global::Version::compose(2, 0, 0), 0);
     return {};
@@ -246,19 +185,19 @@ Global::Version UIFirmwareUpdateMediator::readRevision(DeviceType type, bool fro
 
 bool UIFirmwareUpdateMediator::startUpdateWorker(const Io::DeviceId& update_mode_id,
                                                  const QString& serial_number, const QString& firmware_path) {
-    const DeviceType type = KnownDeviceTable::deviceTypeOf(update_mode_id);
+    const Firmware::DeviceType type = KnownDeviceTable::deviceTypeOf(update_mode_id);
     std::unique_ptr<QThread> thread(
-        QThread::create(UpdateWorker(*this, type, update_mode_id, serial_number, firmware_path, m_timings)));
-    startWorker(std::move(thread), Operation::Update, type);
+        QThread::create(UpdateWorker(*m_session, type, update_mode_id, serial_number, firmware_path)));
+    startWorker(std::move(thread), Operation::Update, fromFirmware(type));
     return true;
 }
 
 bool UIFirmwareUpdateMediator::startRepairWorker(const Io::DeviceId& normal_mode_id, const QByteArray& path,
                                                  const QString& serial_number) {
-    const DeviceType type = KnownDeviceTable::deviceTypeOf(normal_mode_id);
+    const Firmware::DeviceType type = KnownDeviceTable::deviceTypeOf(normal_mode_id);
     std::unique_ptr<QThread> thread(
-        QThread::create(RepairWorker(*this, type, normal_mode_id, path, serial_number, m_timings)));
-    startWorker(std::move(thread), Operation::Repair, type);
+        QThread::create(RepairWorker(*m_session, type, normal_mode_id, path, serial_number)));
+    startWorker(std::move(thread), Operation::Repair, fromFirmware(type));
     return true;
 }
 
@@ -273,7 +212,7 @@ void UIFirmwareUpdateMediator::startWorker(std::unique_ptr<QThread> thread, Oper
 
     // Stored before the thread exists in the scheduler's eyes, so a worker that fails at once can never
     // have its final status overwritten by Started.
-    storeStatus(Status::Started);
+    m_session->storeStatus(Firmware::Status::Started);
     connect(m_thread.get(), &QThread::started, this,
             [this, operation, type] { signalStatus(operation, Status::Started, type); });
     // Read on the worker thread as it finishes, not later on ours: by the time the queued handler runs, a
@@ -299,6 +238,20 @@ void UIFirmwareUpdateMediator::joinWorker() {
         QThread::yieldCurrentThread();
 }
 
+FirmwareSession::Listener UIFirmwareUpdateMediator::listener() {
+    FirmwareSession::Listener listener;
+    listener.progress = [this](int percents, Firmware::DeviceType type) {
+        emit updateProgressChanged(percents, fromFirmware(type));
+    };
+    listener.updateStatus = [this](Firmware::Status status, Firmware::DeviceType type) {
+        emit updateStatusChanged(fromFirmware(status), fromFirmware(type));
+    };
+    listener.repairStatus = [this](Firmware::Status status, Firmware::DeviceType type) {
+        emit repairStatusChanged(fromFirmware(status), fromFirmware(type));
+    };
+    return listener;
+}
+
 void UIFirmwareUpdateMediator::signalStatus(Operation operation, Status status, DeviceType type) {
     if (operation == Operation::Update)
         emit updateStatusChanged(status, type);
@@ -306,91 +259,47 @@ void UIFirmwareUpdateMediator::signalStatus(Operation operation, Status status, 
         emit repairStatusChanged(status, type);
 }
 
-bool UIFirmwareUpdateMediator::waitForDevice(const Io::DeviceId& id, const QString& serial_number,
-                                             int timeout_ms) {
-    if (!id.isValid())
-        return false;
-    QElapsedTimer clock;
-    clock.start();
-    const int poll_ms = m_timings.scanPollMs;
-    for (;;) {
-        const Io::IoDeviceInfoList matching =
-            Scanner::filterBySerialNumber(Scanner::filterByIds(rescan(), {id}), serial_number);
-        if (!matching.isEmpty())
-            return true;
-        QThread::msleep(static_cast<unsigned long>(poll_ms));
-        if (clock.elapsed() > timeout_ms || m_closing.load())
-            return false;
-    }
-}
-
-bool UIFirmwareUpdateMediator::isDriverInstalled(const Io::DeviceId& id) const {
-    return Platform::DriverInfo::isInstalled(id.vendorId(), id.productId());
-}
-
-bool UIFirmwareUpdateMediator::sendPostUpdateCommand(const Io::DeviceId& normal_mode_id,
-                                                     const QString& serial_number) {
-    Io::DeviceId target;
-    switch (KnownDeviceTable::deviceTypeOf(normal_mode_id)) {
-        case DeviceType::SorrelHeadset:
-            target = KnownDeviceTable::knownId(1);
-            break;
-        case DeviceType::SorrelPlusHeadset:
-            target = KnownDeviceTable::knownId(6);
-            break;
-        default:
-            break;
-    }
-    return sendCommand(target, serial_number, &Io::DeviceReports::sendHeadsetPostUpdate);
-}
-
-bool UIFirmwareUpdateMediator::sendRepairEndCommand(const Io::DeviceId& normal_mode_id,
-                                                    const QString& serial_number) {
-    Io::DeviceId target;
-    switch (KnownDeviceTable::deviceTypeOf(normal_mode_id)) {
-        case DeviceType::SorrelReceiver:
-            target = KnownDeviceTable::knownId(4);
-            break;
-        case DeviceType::SorrelPlusReceiver:
-            target = KnownDeviceTable::knownId(9);
-            break;
-        default:
-            break;
-    }
-    return sendCommand(target, serial_number, &Io::DeviceReports::endRepair);
-}
-
-bool UIFirmwareUpdateMediator::sendCommand(const Io::DeviceId& target, const QString& serial_number,
-                                           bool (*command)(Io::IIoDevice&)) {
-    const Io::IoDeviceInfoList matching =
-        Scanner::filterBySerialNumber(Scanner::filterByIds(rescan(), {target}), serial_number);
-    if (matching.isEmpty())
-        return false;
-    Io::HIDDevice device(m_context, target, matching.first().path(target));
-    if (!device.open())
-        return false;
-    return command(device);
-}
-
-DFU::IUpdater* UIFirmwareUpdateMediator::createUpdater() const {
-    return m_updaterFactory();
-}
-
-UIFirmwareUpdateMediator::Status UIFirmwareUpdateMediator::storeStatus(Status status) {
-    return m_status.exchange(status);
-}
-
-bool UIFirmwareUpdateMediator::storeStatusUnlessCanceled(Status status) {
-    Status current = m_status.load();
-    while (current != Status::Canceled) {
-        if (m_status.compare_exchange_weak(current, status))
-            return true;
-    }
-    return false;
-}
-
 UIFirmwareUpdateMediator::Status UIFirmwareUpdateMediator::loadStatus() const {
-    return m_status.load();
+    return fromFirmware(m_session->status());
+}
+
+namespace {
+
+// The two sets of enums carry the same values; QML and the signals see the mediator's.
+template <typename A, typename B>
+constexpr bool same(A a, B b) {
+    return static_cast<int>(a) == static_cast<int>(b);
+}
+using Mediator = UIFirmwareUpdateMediator;
+static_assert(same(Mediator::DeviceType::Unknown, Firmware::DeviceType::Unknown) &&
+              same(Mediator::DeviceType::SorrelHeadset, Firmware::DeviceType::SorrelHeadset) &&
+              same(Mediator::DeviceType::SorrelReceiver, Firmware::DeviceType::SorrelReceiver) &&
+              same(Mediator::DeviceType::SorrelPlusHeadset, Firmware::DeviceType::SorrelPlusHeadset) &&
+              same(Mediator::DeviceType::SorrelPlusReceiver, Firmware::DeviceType::SorrelPlusReceiver));
+static_assert(same(Mediator::Status::None, Firmware::Status::None) &&
+              same(Mediator::Status::Started, Firmware::Status::Started) &&
+              same(Mediator::Status::Updating, Firmware::Status::Updating) &&
+              same(Mediator::Status::Repairing, Firmware::Status::Repairing) &&
+              same(Mediator::Status::Rebooting, Firmware::Status::Rebooting) &&
+              same(Mediator::Status::Finished, Firmware::Status::Finished) &&
+              same(Mediator::Status::Canceled, Firmware::Status::Canceled) &&
+              same(Mediator::Status::Timeout, Firmware::Status::Timeout) &&
+              same(Mediator::Status::Failed, Firmware::Status::Failed) &&
+              same(Mediator::Status::DeviceError, Firmware::Status::DeviceError) &&
+              same(Mediator::Status::FileError, Firmware::Status::FileError));
+
+}  // namespace
+
+Firmware::DeviceType UIFirmwareUpdateMediator::toFirmware(DeviceType type) {
+    return static_cast<Firmware::DeviceType>(type);
+}
+
+UIFirmwareUpdateMediator::DeviceType UIFirmwareUpdateMediator::fromFirmware(Firmware::DeviceType type) {
+    return static_cast<DeviceType>(type);
+}
+
+UIFirmwareUpdateMediator::Status UIFirmwareUpdateMediator::fromFirmware(Firmware::Status status) {
+    return static_cast<Status>(status);
 }
 
 }  // namespace UIMediator

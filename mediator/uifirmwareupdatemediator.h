@@ -7,14 +7,15 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "io/deviceid.h"
 #include "io/iiocontext.h"
-#include "io/iiodevice.h"
 #include "io/iodeviceinfo.h"
 #include "io/iodevicescanner.h"
 #include "io/version.h"
+#include "mediator/firmwaresession.h"
+#include "mediator/firmwaretimings.h"
+#include "mediator/firmwaretypes.h"
 #include "mediator/iuimediator.h"
 
 namespace DFU {
@@ -22,9 +23,6 @@ class IUpdater;
 }
 
 namespace UIMediator {
-
-class UpdateWorker;
-class RepairWorker;
 
 // What QML knows about the headset and the receiver, and the firmware update and receiver repair, each run
 // on a worker thread of its own.
@@ -56,14 +54,7 @@ public:
     };
     Q_ENUM(Status)
 
-    // The waits of the workers. Tests shorten them; the defaults are the product's.
-    struct Timings {
-        int deviceWaitMs = 30000;
-        int driverPauseMs = 1000;
-        int scanPollMs = 100;
-        int progressPollMs = 100;
-        int repairPollMs = 100;
-    };
+    using Timings = FirmwareTimings;
 
     using UpdaterFactory = std::function<DFU::IUpdater*()>;
 
@@ -100,18 +91,12 @@ signals:
     void repairStatusChanged(Status status, DeviceType deviceType);
 
 private:
-    friend class UpdateWorker;
-    friend class RepairWorker;
-
     enum class Operation { Update, Repair };
 
     [[nodiscard]] QString firmwarePath(const Io::DeviceId& id) const;
     [[nodiscard]] Global::Version firmwareVersion(const QString& path) const;
 
-    // Every reader works on its own copy, so the GUI thread and a worker may replace the cache at will.
     Io::IoDeviceInfoList refreshCache(bool from_cache);
-    Io::IoDeviceInfoList rescan();
-    [[nodiscard]] Io::IoDeviceInfoList cachedDevices() const;
 
     Global::Version readVersion(DeviceType type, bool from_cache);
     Global::Version readRevision(DeviceType type, bool from_cache);
@@ -121,36 +106,21 @@ private:
                            const QString& serial_number);
     void startWorker(std::unique_ptr<QThread> thread, Operation operation, DeviceType type);
 
-    bool waitForDevice(const Io::DeviceId& id, const QString& serial_number, int timeout_ms);
-    [[nodiscard]] bool isDriverInstalled(const Io::DeviceId& id) const;
-    bool sendPostUpdateCommand(const Io::DeviceId& normal_mode_id, const QString& serial_number);
-    bool sendRepairEndCommand(const Io::DeviceId& normal_mode_id, const QString& serial_number);
-    bool sendCommand(const Io::DeviceId& target, const QString& serial_number,
-                     bool (*command)(Io::IIoDevice&));
-
     // QThread::wait plus the handshake with the thread's last act, after which the thread object may go.
     void joinWorker();
 
-    [[nodiscard]] DFU::IUpdater* createUpdater() const;
-    Status storeStatus(Status status);
-    // For the intermediate statuses: a cancel that came first must not be wiped out, or the worker would
-    // never see it.
-    bool storeStatusUnlessCanceled(Status status);
     [[nodiscard]] Status loadStatus() const;
+    // The worker's signals, emitted on its thread.
+    [[nodiscard]] FirmwareSession::Listener listener();
     void signalStatus(Operation operation, Status status, DeviceType type);
 
-    // Standard rather than Qt primitives: ThreadSanitizer sees through them, so the suite can check the
-    // sharing.
-    mutable std::mutex m_cacheMutex;
-    Io::IoDeviceInfoList m_cache;
-    Io::IIoContext::Shared m_context;
-    Io::IoDeviceScanner::Shared m_scanner;
+    static Firmware::DeviceType toFirmware(DeviceType type);
+    static DeviceType fromFirmware(Firmware::DeviceType type);
+    static Status fromFirmware(Firmware::Status status);
+
+    const std::unique_ptr<FirmwareSession> m_session;
     std::unique_ptr<QThread> m_thread;
-    std::atomic<Status> m_status{Status::None};
     std::atomic<bool> m_workerDone{true};
-    std::atomic<bool> m_closing{false};
-    Timings m_timings;
-    UpdaterFactory m_updaterFactory;
 };
 
 }  // namespace UIMediator

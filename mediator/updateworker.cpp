@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "dfu/iupdater.h"
+#include "mediator/firmwareimage.h"
+#include "mediator/firmwaresession.h"
 #include "mediator/knowndevicetable.h"
 #include "mediator/stagedimage.h"
 
@@ -17,92 +19,89 @@ void pause(int ms) {
 
 }  // namespace
 
-UpdateWorker::UpdateWorker(UIFirmwareUpdateMediator& mediator, DeviceType type,
-                           const Io::DeviceId& update_mode_id, const QString& serial_number,
-                           const QString& firmware_path, const UIFirmwareUpdateMediator::Timings& timings)
-    : m_mediator(&mediator),
+UpdateWorker::UpdateWorker(FirmwareSession& session, DeviceType type, const Io::DeviceId& update_mode_id,
+                           const QString& serial_number, const QString& firmware_path)
+    : m_session(&session),
       m_type(type),
       m_updateModeId(update_mode_id),
       m_serialNumber(serial_number),
       m_firmwarePath(firmware_path),
-      m_timings(timings) {}
+      m_timings(session.timings()) {}
 
 void UpdateWorker::operator()() const {
-    run();
-}
-
-void UpdateWorker::run() const {
-    UIFirmwareUpdateMediator& mediator = *m_mediator;
-    const QString source = m_firmwarePath.isEmpty() ? mediator.firmwarePath(m_updateModeId) : m_firmwarePath;
+    FirmwareSession& session = *m_session;
+    const QString source = m_firmwarePath.isEmpty()
+                               ? FirmwareImage::find(m_updateModeId, FirmwareImage::searchDirectories())
+                               : m_firmwarePath;
 
     // Declared before the updater, so the engine lets go of the copy before the copy is removed.
     StagedImage image;
     if (!image.stage(source)) {
-        mediator.storeStatus(Status::FileError);
+        session.storeStatus(Status::FileError);
         return;
     }
 
-    if (!mediator.waitForDevice(m_updateModeId, m_serialNumber, m_timings.deviceWaitMs)) {
-        mediator.storeStatus(Status::Timeout);
+    if (!session.waitForDevice(m_updateModeId, m_serialNumber, m_timings.deviceWaitMs)) {
+        session.storeStatus(Status::Timeout);
         return;
     }
 
     // The system needs a moment to bind the update-mode device to its driver before the engine can use it.
     pause(m_timings.driverPauseMs);
-    if (mediator.isDriverInstalled(m_updateModeId)) {
+    if (session.isDriverInstalled(m_updateModeId)) {
         pause(m_timings.driverPauseMs);
-    } else if (!mediator.waitForDevice(m_updateModeId, m_serialNumber, 0)) {
-        mediator.storeStatus(Status::Failed);
+    } else if (!session.waitForDevice(m_updateModeId, m_serialNumber, 0)) {
+        session.storeStatus(Status::Failed);
         return;
     }
 
-    if (mediator.loadStatus() == Status::Canceled)
+    if (session.status() == Status::Canceled)
         return;
 
-    const std::unique_ptr<DFU::IUpdater> updater(mediator.createUpdater());
+    const std::unique_ptr<DFU::IUpdater> updater = session.createUpdater();
     if (!updater || !updater->connect(m_updateModeId) || !updater->upgrade(image.fileName())) {
-        mediator.storeStatus(Status::Failed);
+        session.storeStatus(Status::Failed);
         return;
     }
 
-    (void)mediator.storeStatusUnlessCanceled(Status::Updating);
-    emit mediator.updateStatusChanged(Status::Updating, m_type);
+    (void)session.storeStatusUnlessCanceled(Status::Updating);
+    session.signalUpdateStatus(Status::Updating, m_type);
 
     quint8 last = 0;
     for (;;) {
         quint8 percent = 0;
         if (!updater->getProgress(percent)) {
-            mediator.storeStatus(Status::Failed);
+            session.storeStatus(Status::Failed);
             break;
         }
         if (percent != last) {
             last = percent;
-            emit mediator.updateProgressChanged(percent, m_type);
+            session.signalProgress(percent, m_type);
         }
         if (percent == 100)
             break;
         pause(m_timings.progressPollMs);
-        const Status status = mediator.loadStatus();
+        const Status status = session.status();
         if (status == Status::Failed || status == Status::Canceled)
             break;
     }
-    const Status after_transfer = mediator.loadStatus();
+    const Status after_transfer = session.status();
     if (after_transfer == Status::Failed || after_transfer == Status::Canceled)
         return;
 
     if (!updater->resetDevice()) {
-        mediator.storeStatus(Status::Failed);
+        session.storeStatus(Status::Failed);
         return;
     }
-    emit mediator.updateStatusChanged(Status::Rebooting, m_type);
+    session.signalUpdateStatus(Status::Rebooting, m_type);
 
     const Io::DeviceId normal_mode_id = KnownDeviceTable::normalModeId(m_updateModeId, 0);
-    if (!mediator.waitForDevice(normal_mode_id, m_serialNumber, m_timings.deviceWaitMs)) {
-        mediator.storeStatus(Status::Timeout);
+    if (!session.waitForDevice(normal_mode_id, m_serialNumber, m_timings.deviceWaitMs)) {
+        session.storeStatus(Status::Timeout);
         return;
     }
-    (void)mediator.sendPostUpdateCommand(normal_mode_id, m_serialNumber);
-    mediator.storeStatus(Status::Finished);
+    (void)session.sendPostUpdateCommand(normal_mode_id, m_serialNumber);
+    session.storeStatus(Status::Finished);
 }
 
 }  // namespace UIMediator

@@ -15,7 +15,7 @@
 
 using UIMediator::FirmwareImage;
 using UIMediator::KnownDeviceTable;
-using DeviceType = UIMediator::UIFirmwareUpdateMediator::DeviceType;
+using DeviceType = KnownDeviceTable::DeviceType;
 
 namespace {
 

@@ -1,0 +1,198 @@
+#include "mediator/firmwaresession.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <utility>
+
+#include "dfu/updater.h"
+#include "io/devicereports.h"
+#include "io/hiddevice.h"
+#include "mediator/knowndevicetable.h"
+#include "platform/driverinfo.h"
+
+namespace UIMediator {
+
+namespace {
+
+using Scanner = Io::IoDeviceScanner;
+using Reports = KnownDeviceTable::Reports;
+
+}  // namespace
+
+FirmwareSession::FirmwareSession(Io::IIoContext::Shared context, Io::IoDeviceScanner::Shared scanner,
+                                 Listener listener)
+    : m_context(std::move(context)),
+      m_scanner(std::move(scanner)),
+      m_listener(std::move(listener)),
+      m_updaterFactory(&DFU::createUpdater) {}
+
+FirmwareSession::~FirmwareSession() = default;
+
+void FirmwareSession::setTimings(const FirmwareTimings& timings) {
+    m_timings = timings;
+}
+
+const FirmwareTimings& FirmwareSession::timings() const {
+    return m_timings;
+}
+
+void FirmwareSession::setUpdaterFactory(UpdaterFactory factory) {
+    m_updaterFactory = factory ? std::move(factory) : UpdaterFactory(&DFU::createUpdater);
+}
+
+std::unique_ptr<DFU::IUpdater> FirmwareSession::createUpdater() const {
+    return std::unique_ptr<DFU::IUpdater>(m_updaterFactory());
+}
+
+Io::IoDeviceInfoList FirmwareSession::rescan() {
+    // The scan itself stays outside the cache lock: it waits for the HID lock, which a worker may hold for
+    // a whole report read.
+    Io::IoDeviceInfoList devices = m_scanner->scan();
+    const std::lock_guard<std::mutex> locker(m_cacheMutex);
+    m_cache = devices;
+    return devices;
+}
+
+Io::IoDeviceInfoList FirmwareSession::cachedDevices() const {
+    const std::lock_guard<std::mutex> locker(m_cacheMutex);
+    return m_cache;
+}
+
+Io::IoDeviceInfoList FirmwareSession::devices(bool from_cache) {
+    return from_cache ? cachedDevices() : rescan();
+}
+
+std::unique_ptr<Io::IIoDevice> FirmwareSession::device(const Io::DeviceId& id, const QByteArray& path) const {
+    return std::make_unique<Io::HIDDevice>(m_context, id, path);
+}
+
+Global::Version FirmwareSession::readVersion(const Io::DeviceId& normal_mode_id, const QByteArray& path) {
+    Io::HIDDevice device(m_context, normal_mode_id, path);
+    if (!device.open())
+        return {};
+    switch (KnownDeviceTable::reportsOf(normal_mode_id)) {
+        case Reports::Headset:
+            return Io::DeviceReports::readHeadsetVersion(device);
+        case Reports::Receiver:
+            return Io::DeviceReports::readReceiverVersion(device);
+        case Reports::None:
+            break;
+    }
+    return {};
+}
+
+Global::Version FirmwareSession::readRevision(const Io::DeviceId& normal_mode_id, const QByteArray& path) {
+    Io::HIDDevice device(m_context, normal_mode_id, path);
+    if (!device.open())
+        return {};
+    switch (KnownDeviceTable::reportsOf(normal_mode_id)) {
+        case Reports::Headset:
+            return Io::DeviceReports::readHeadsetRevision(device);
+        case Reports::Receiver:
+            return Io::DeviceReports::readReceiverRevision(device);
+        case Reports::None:
+            break;
+    }
+    return {};
+}
+
+bool FirmwareSession::enterUpdateMode(const Io::DeviceId& normal_mode_id, const QByteArray& path) {
+    Io::HIDDevice device(m_context, normal_mode_id, path);
+    if (!device.open())
+        return false;
+    switch (KnownDeviceTable::reportsOf(normal_mode_id)) {
+        case Reports::Headset:
+            if (!Io::DeviceReports::enterHeadsetUpdate(device))
+                return false;
+            break;
+        case Reports::Receiver:
+            (void)Io::DeviceReports::enterReceiverUpdate(device);
+            break;
+        case Reports::None:
+            return false;
+    }
+    device.close();
+    return true;
+}
+
+void FirmwareSession::setClosing() {
+    m_closing.store(true);
+}
+
+bool FirmwareSession::waitForDevice(const Io::DeviceId& id, const QString& serial_number, int timeout_ms) {
+    if (!id.isValid())
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    const int poll_ms = m_timings.scanPollMs;
+    for (;;) {
+        const Io::IoDeviceInfoList matching =
+            Scanner::filterBySerialNumber(Scanner::filterByIds(rescan(), {id}), serial_number);
+        if (!matching.isEmpty())
+            return true;
+        QThread::msleep(static_cast<unsigned long>(poll_ms));
+        if (clock.elapsed() > timeout_ms || m_closing.load())
+            return false;
+    }
+}
+
+bool FirmwareSession::isDriverInstalled(const Io::DeviceId& id) const {
+    return Platform::DriverInfo::isInstalled(id.vendorId(), id.productId());
+}
+
+bool FirmwareSession::sendPostUpdateCommand(const Io::DeviceId& normal_mode_id,
+                                            const QString& serial_number) {
+    return sendCommand(KnownDeviceTable::postUpdateTargetOf(normal_mode_id), serial_number,
+                       &Io::DeviceReports::sendHeadsetPostUpdate);
+}
+
+bool FirmwareSession::sendRepairEndCommand(const Io::DeviceId& normal_mode_id, const QString& serial_number) {
+    return sendCommand(KnownDeviceTable::repairEndTargetOf(normal_mode_id), serial_number,
+                       &Io::DeviceReports::endRepair);
+}
+
+bool FirmwareSession::sendCommand(const Io::DeviceId& target, const QString& serial_number,
+                                  bool (*command)(Io::IIoDevice&)) {
+    const Io::IoDeviceInfoList matching =
+        Scanner::filterBySerialNumber(Scanner::filterByIds(rescan(), {target}), serial_number);
+    if (matching.isEmpty())
+        return false;
+    Io::HIDDevice device(m_context, target, matching.first().path(target));
+    if (!device.open())
+        return false;
+    return command(device);
+}
+
+FirmwareSession::Status FirmwareSession::status() const {
+    return m_status.load();
+}
+
+FirmwareSession::Status FirmwareSession::storeStatus(Status status) {
+    return m_status.exchange(status);
+}
+
+bool FirmwareSession::storeStatusUnlessCanceled(Status status) {
+    Status current = m_status.load();
+    while (current != Status::Canceled) {
+        if (m_status.compare_exchange_weak(current, status))
+            return true;
+    }
+    return false;
+}
+
+void FirmwareSession::signalProgress(int percents, DeviceType type) const {
+    if (m_listener.progress)
+        m_listener.progress(percents, type);
+}
+
+void FirmwareSession::signalUpdateStatus(Status status, DeviceType type) const {
+    if (m_listener.updateStatus)
+        m_listener.updateStatus(status, type);
+}
+
+void FirmwareSession::signalRepairStatus(Status status, DeviceType type) const {
+    if (m_listener.repairStatus)
+        m_listener.repairStatus(status, type);
+}
+
+}  // namespace UIMediator

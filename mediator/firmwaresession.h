@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "common/nocopyable.h"
+#include "io/deviceid.h"
+#include "io/iiocontext.h"
+#include "io/iiodevice.h"
+#include "io/iodeviceinfo.h"
+#include "io/iodevicescanner.h"
+#include "io/version.h"
+#include "mediator/firmwaretimings.h"
+#include "mediator/firmwaretypes.h"
+
+namespace DFU {
+class IUpdater;
+}
+
+namespace UIMediator {
+
+// What the firmware mediator and its workers share: the device cache, the way to the devices and their
+// reports, the status of the running operation and where its signals go. The mediator owns it and
+// outlives every worker, which gets it by reference; the queries of the GUI thread and one worker use it
+// at the same time.
+class FirmwareSession : private Utils::NoCopyable {
+public:
+    using DeviceType = Firmware::DeviceType;
+    using Status = Firmware::Status;
+    using UpdaterFactory = std::function<DFU::IUpdater*()>;
+
+    // Called on the worker thread as the operation goes.
+    struct Listener {
+        std::function<void(int percents, DeviceType type)> progress;
+        std::function<void(Status status, DeviceType type)> updateStatus;
+        std::function<void(Status status, DeviceType type)> repairStatus;
+    };
+
+    FirmwareSession(Io::IIoContext::Shared context, Io::IoDeviceScanner::Shared scanner, Listener listener);
+    ~FirmwareSession();
+
+    // Only to be changed while no worker runs: the worker reads both as it goes.
+    void setTimings(const FirmwareTimings& timings);
+    [[nodiscard]] const FirmwareTimings& timings() const;
+    void setUpdaterFactory(UpdaterFactory factory);
+    [[nodiscard]] std::unique_ptr<DFU::IUpdater> createUpdater() const;
+
+    // Every reader works on its own copy, so the GUI thread and a worker may replace the cache at will.
+    Io::IoDeviceInfoList rescan();
+    [[nodiscard]] Io::IoDeviceInfoList cachedDevices() const;
+    Io::IoDeviceInfoList devices(bool from_cache);
+
+    // A closed device on the shared context; it lives for one exchange.
+    [[nodiscard]] std::unique_ptr<Io::IIoDevice> device(const Io::DeviceId& id, const QByteArray& path) const;
+    // Both open the interface at path and read through the reports its identity speaks; the invalid
+    // version when it does not open or speaks none.
+    [[nodiscard]] Global::Version readVersion(const Io::DeviceId& normal_mode_id, const QByteArray& path);
+    [[nodiscard]] Global::Version readRevision(const Io::DeviceId& normal_mode_id, const QByteArray& path);
+    // False when the interface does not open, speaks no reports, or is a headset's and refused the write.
+    // A receiver drops off the bus as it switches, so its write result says nothing.
+    bool enterUpdateMode(const Io::DeviceId& normal_mode_id, const QByteArray& path);
+
+    // The program is closing: every wait for a device ends at once, as a time-out would.
+    void setClosing();
+    bool waitForDevice(const Io::DeviceId& id, const QString& serial_number, int timeout_ms);
+    [[nodiscard]] bool isDriverInstalled(const Io::DeviceId& id) const;
+    bool sendPostUpdateCommand(const Io::DeviceId& normal_mode_id, const QString& serial_number);
+    bool sendRepairEndCommand(const Io::DeviceId& normal_mode_id, const QString& serial_number);
+
+    [[nodiscard]] Status status() const;
+    Status storeStatus(Status status);
+    // For the intermediate statuses: a cancel that came first must not be wiped out, or the worker would
+    // never see it.
+    bool storeStatusUnlessCanceled(Status status);
+
+    void signalProgress(int percents, DeviceType type) const;
+    void signalUpdateStatus(Status status, DeviceType type) const;
+    void signalRepairStatus(Status status, DeviceType type) const;
+
+private:
+    bool sendCommand(const Io::DeviceId& target, const QString& serial_number,
+                     bool (*command)(Io::IIoDevice&));
+
+    // Standard rather than Qt primitives: ThreadSanitizer sees through them, so the suite can check the
+    // sharing.
+    mutable std::mutex m_cacheMutex;
+    Io::IoDeviceInfoList m_cache;
+    const Io::IIoContext::Shared m_context;
+    const Io::IoDeviceScanner::Shared m_scanner;
+    std::atomic<Status> m_status{Status::None};
+    std::atomic<bool> m_closing{false};
+    const Listener m_listener;
+    FirmwareTimings m_timings;
+    UpdaterFactory m_updaterFactory;
+};
+
+}  // namespace UIMediator

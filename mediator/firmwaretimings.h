@@ -1,0 +1,14 @@
+#pragma once
+
+namespace UIMediator {
+
+// The waits of the firmware workers. Tests shorten them; the defaults are the product's.
+struct FirmwareTimings {
+    int deviceWaitMs = 30000;
+    int driverPauseMs = 1000;
+    int scanPollMs = 100;
+    int progressPollMs = 100;
+    int repairPollMs = 100;
+};
+
+}  // namespace UIMediator
