@@ -58,7 +58,24 @@ bool readFile(const char* path, std::vector<std::uint8_t>& out) {
     return static_cast<bool>(in.read(reinterpret_cast<char*>(out.data()), size));
 }
 
+int readImage(const char* path, int vendor_id, int product_id, std::vector<std::uint8_t>& image) {
+    if (path == nullptr || !readFile(path, image))
+        return DfuEngine::FileError;
+    DfuSuffix suffix;
+    if (image.size() <= DfuSuffix::kSize ||
+        DfuSuffix::read(image.data(), image.size(), &suffix) != DfuSuffix::Error::None)
+        return DfuEngine::BadImage;
+    if (suffix.vendorId != vendor_id || suffix.productId != product_id)
+        return DfuEngine::ForeignImage;
+    return DfuEngine::Success;
+}
+
 }  // namespace
+
+int DfuEngine::checkImage(const char* path, int vendor_id, int product_id) {
+    std::vector<std::uint8_t> image;
+    return readImage(path, vendor_id, product_id, image);
+}
 
 DfuEngine::~DfuEngine() {
     disconnect();
@@ -154,14 +171,8 @@ int DfuEngine::upgrade(const char* path) {
     // Everything about the image is settled here, before the first report: a refused image leaves the
     // device exactly as it was.
     std::vector<std::uint8_t> image;
-    if (!readFile(path, image))
-        return FileError;
-    DfuSuffix suffix;
-    if (image.size() <= DfuSuffix::kSize ||
-        DfuSuffix::read(image.data(), image.size(), &suffix) != DfuSuffix::Error::None)
-        return BadImage;
-    if (suffix.vendorId != m_vendorId || suffix.productId != m_productId)
-        return ForeignImage;
+    if (int code = readImage(path, m_vendorId, m_productId, image); code != Success)
+        return code;
 
     m_progress = 0;
     m_result = Success;

@@ -44,6 +44,9 @@ public:
     int connect(int vendor_id, int product_id, int usage, int usage_page, std::uint16_t* count);
     int disconnect();
     int upgrade(const char* path);
+    // Everything upgrade checks about an image before its first report, for the device with these ids.
+    // Needs no connection and touches no device.
+    [[nodiscard]] static int checkImage(const char* path, int vendor_id, int product_id);
     int backup(const char* path);
     int resetDevice();
     [[nodiscard]] int progress() const { return m_progress.load(std::memory_order_acquire); }

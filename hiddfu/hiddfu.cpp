@@ -1,4 +1,5 @@
 #include "hiddfu/hiddfu.h"
+#include "hiddfu/hiddfuimage.h"
 
 #include "hiddfu/dfuengine.h"
 
@@ -28,6 +29,10 @@ int hidDfuResetDevice(void) {
 
 int hidDfuGetProgress(void) {
     return DfuEngine::instance().progress();
+}
+
+int hidDfuCheckImage(const char* path, int vendor_id, int product_id) {
+    return DfuEngine::checkImage(path, vendor_id, product_id);
 }
 
 int hidDfuGetResult(void) {

@@ -2,10 +2,12 @@
 
 #include <utility>
 
+#include "dfu/imagecheck.h"
 #include "mediator/firmwareimage.h"
 #include "mediator/firmwaresession.h"
 #include "mediator/knowndevicetable.h"
 #include "mediator/repairworker.h"
+#include "mediator/stagedimage.h"
 #include "mediator/updateworker.h"
 
 namespace UIMediator {
@@ -65,6 +67,18 @@ bool UIFirmwareUpdateMediator::update(DeviceType _device_type, QString _firmware
     const Io::IoDeviceInfoList found = Scanner::filterByIds(devices, {u, n});
     if (found.size() != 1)
         return false;
+
+    // The engine judges the image before the device is switched: a refused image leaves the device as it
+    // was. It still ends as an operation of its own, Started then FileError, so the page shows the error.
+    // The engine reads files only, so a carried image is judged on the same kind of copy it later flashes.
+    const QString source = _firmware_path.isEmpty() ? firmwarePath(u) : _firmware_path;
+    StagedImage judged;
+    if (!judged.stage(source) || !DFU::checkImage(judged.fileName(), u)) {
+        std::unique_ptr<QThread> thread(
+            QThread::create([this] { m_session->storeStatus(Firmware::Status::FileError); }));
+        startWorker(std::move(thread), Operation::Update, _device_type);
+        return true;
+    }
 
     const Io::IoDeviceInfoList normal = Scanner::filterByIds(found, {n});
     if (normal.size() == 1) {

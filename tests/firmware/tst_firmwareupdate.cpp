@@ -32,7 +32,7 @@ enum class Action {
     UnplugOnRebooting,
 };
 
-enum class Image { Default, Carried, Missing, Corrupted, Foreign, Plus };
+enum class Image { Default, Carried, Missing, Corrupted, Truncated, Foreign, Plus };
 
 struct Expect {
     Status final;
@@ -141,6 +141,7 @@ void TestFirmwareUpdate::initTestCase() {
     QVERIFY(!corrupted.isEmpty());
     corrupted[1000] = static_cast<char>(corrupted.at(1000) ^ 0x5a);
     QVERIFY(writeAll(m_images.filePath(QStringLiteral("Corrupted_T1.47.0.dfu")), corrupted));
+    QVERIFY(writeAll(m_images.filePath(QStringLiteral("Truncated_T1.47.0.dfu")), readAll(kCarriedReceiver).left(5000)));
     QVERIFY(writeAll(m_images.filePath(QStringLiteral("Plus_Receiver_T1.50.0.dfu")),
                      makeImage(0x0aa9, 300000, 0xa5)));
 }
@@ -188,18 +189,28 @@ void TestFirmwareUpdate::updateMatrix_data() {
     QTest::newRow("plus receiver with a given image")
         << DeviceType::SorrelPlusReceiver << N << Image::Plus << none << clean << 0 << 50 << 3000 << 20 << Action::None
         << Expect{Status::Finished, 1, true, 0, true, QStringLiteral("1.50")};
+    // A refused image never reaches the device: not even the switch into update mode is sent.
     QTest::newRow("plus receiver without an image")
         << DeviceType::SorrelPlusReceiver << N << Image::Default << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::FileError, 1, false, 0, false, old};
+        << Expect{Status::FileError, 0, false, 0, false, old};
     QTest::newRow("missing image file")
         << DeviceType::SorrelReceiver << N << Image::Missing << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::FileError, 1, false, 0, false, QString()};
+        << Expect{Status::FileError, 0, false, 0, false, QString()};
     QTest::newRow("corrupted image refused")
         << DeviceType::SorrelReceiver << U << Image::Corrupted << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::Failed, 0, false, 0, false, old};
+        << Expect{Status::FileError, 0, false, 0, false, old};
+    QTest::newRow("corrupted image refused in normal mode")
+        << DeviceType::SorrelReceiver << N << Image::Corrupted << none << clean << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::FileError, 0, false, 0, false, old};
+    QTest::newRow("truncated image refused")
+        << DeviceType::SorrelReceiver << N << Image::Truncated << none << clean << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::FileError, 0, false, 0, false, old};
     QTest::newRow("foreign image refused")
         << DeviceType::SorrelHeadset << U << Image::Carried << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::Failed, 0, false, 0, false, old};
+        << Expect{Status::FileError, 0, false, 0, false, old};
+    QTest::newRow("foreign image refused in normal mode")
+        << DeviceType::SorrelHeadset << N << Image::Carried << none << clean << 0 << 50 << 3000 << 20 << Action::None
+        << Expect{Status::FileError, 0, false, 0, false, old};
     QTest::newRow("receiver ignores enter-update")
         << DeviceType::SorrelReceiver << N << Image::Default << write_fails << clean << 0 << 50 << 400 << 20 << Action::None
         << Expect{Status::Timeout, 1, false, 0, false, old};
@@ -301,6 +312,9 @@ void TestFirmwareUpdate::updateMatrix() {
         case Image::Corrupted:
             path = m_images.filePath(QStringLiteral("Corrupted_T1.47.0.dfu"));
             break;
+        case Image::Truncated:
+            path = m_images.filePath(QStringLiteral("Truncated_T1.47.0.dfu"));
+            break;
         case Image::Foreign:
             path = kCarriedHeadset;
             break;
@@ -401,6 +415,10 @@ void TestFirmwareUpdate::updateMatrix() {
         QCOMPARE(FirmwareHarness::writes(0xffc0, serial, FirmwareHarness::kPostUpdate), expect.postUpdate);
     QCOMPARE(FirmwareHarness::writes(0, QStringLiteral("OTHER-1")), 0);
     QCOMPARE(FirmwareHarness::writes(0, QStringLiteral("DEV-2")), 0);
+    if (expect.final == Status::FileError) {
+        QCOMPARE(recorder.statuses(), QVector<Status>({Status::Started, Status::FileError}));
+        QCOMPARE(FirmwareHarness::writes(0, serial), 0);
+    }
     if (!expect.firmware.isEmpty()) {
         const HidSim::DeviceState state = HidSim::device(device);
         QCOMPARE(state.id, device);
@@ -694,8 +712,8 @@ void TestFirmwareUpdate::secondUpdateAfterTheFirst() {
     QVERIFY(mediator.update(DeviceType::SorrelHeadset, QStringLiteral("/nonexistent/a_T1.2.3.dfu")));
     QVERIFY(harness.waitForEnd());
     QCOMPARE(harness.recorder().finalStatus(), Status::FileError);
-    // The first run put the headset into update mode; the second finds it there.
-    QTRY_VERIFY(mediator.isDFU(DeviceType::SorrelHeadset));
+    // The refused image left the headset in normal mode; the second run switches it itself.
+    QVERIFY(!mediator.isDFU(DeviceType::SorrelHeadset));
     harness.recorder().clear();
     QVERIFY(mediator.update(DeviceType::SorrelHeadset));
     QVERIFY(harness.waitForEnd());
