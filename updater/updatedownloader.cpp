@@ -5,8 +5,13 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
+#include <QTemporaryFile>
 #include <algorithm>
+#include <cstdio>
 
+#include "dfu/imagecheck.h"
+#include "mediator/knowndevicetable.h"
+#include "platform/programupdates.h"
 #include "updater/offer.h"
 #include "updater/serviceurl.h"
 
@@ -18,6 +23,9 @@ const QString kReceiverKind = QStringLiteral("dongle");
 const QString kHeadsetKind = QStringLiteral("headset");
 constexpr qint64 kFileReadBuffer = 2 * 1024 * 1024;
 constexpr int kWriteChunk = 256 * 1024;
+// A real offer list is a few hundred bytes; anything near this bound is not a reply of the service.
+constexpr qint64 kMetadataLimit = 1024 * 1024;
+constexpr qint64 kMetadataReadBuffer = 64 * 1024;
 
 // The name a downloaded file is stored under: the last segment of the final URL. Anything that could
 // leave the directory, even once decoded ("..%2F..%2Fx"), counts as no name at all.
@@ -46,6 +54,53 @@ QUrl fetchableUrl(const QUrl& url) {
     return {};
 }
 
+// A download on its way to the directory: written under a temporary name beside its final one, checked
+// there, and moved over the final name in one rename only when whole and accepted. A failed, short or
+// refused transfer leaves an earlier file of that name, and the record that names it, as they were; two
+// transfers of one name each write a file of their own and the later to finish replaces the earlier.
+class PendingFile {
+public:
+    explicit PendingFile(const QString& final_path)
+        : m_finalPath(final_path), m_file(final_path + QStringLiteral(".XXXXXX.part")) {}
+
+    [[nodiscard]] bool open() { return m_file.open(); }
+    [[nodiscard]] bool write(const char* data, qint64 size) { return m_file.write(data, size) == size; }
+    [[nodiscard]] bool flush() { return m_file.flush(); }
+    [[nodiscard]] const QString& finalPath() const { return m_finalPath; }
+
+    // The bytes as stored; null for an empty file. Valid while this object lives.
+    [[nodiscard]] const uchar* map(qint64* size) {
+        *size = m_file.size();
+        return *size > 0 ? m_file.map(0, *size) : nullptr;
+    }
+
+    [[nodiscard]] bool check(const Io::DeviceId& update_mode_id) {
+        return m_file.flush() && DFU::checkImage(m_file.fileName(), update_mode_id);
+    }
+
+    // Moves the file over its final name; afterwards this object no longer owns it.
+    [[nodiscard]] bool commit() {
+        if (!m_file.flush()) {
+            return false;
+        }
+        const QString temporary = m_file.fileName();
+        m_file.close();
+        // rename replaces the target in one step where the system allows it; where it refuses to replace
+        // (Windows), the target goes first.
+        if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(m_finalPath).constData()) !=
+                0 &&
+            !(QFile::remove(m_finalPath) && QFile::rename(temporary, m_finalPath))) {
+            return false;
+        }
+        m_file.setAutoRemove(false);
+        return true;
+    }
+
+private:
+    const QString m_finalPath;
+    QTemporaryFile m_file;
+};
+
 }  // namespace
 
 // One exchange with the service. Owned by the downloader's list from creation until the slot that sees
@@ -60,8 +115,14 @@ protected:
     virtual void onFinished(UpdateDownloader* downloader, QNetworkReply* reply) = 0;
     virtual void onError(UpdateDownloader* downloader, QNetworkReply::NetworkError code) = 0;
 
-    [[nodiscard]] std::shared_ptr<QSaveFile> createFile(QNetworkReply* reply) const;
+    [[nodiscard]] std::shared_ptr<PendingFile> createFile(QNetworkReply* reply) const;
     void emitStatus(Status status) { emit m_downloader->updateRecordStatusChanged(m_id, status); }
+    // Hands the request on to the next exchange, which carries the same id.
+    void chain(std::shared_ptr<Completer> next) { m_downloader->add(std::move(next)); }
+    // Moves an accepted file into place, with its signature beside it for the check before its start,
+    // and announces it.
+    void publish(std::shared_ptr<PendingFile> file, const Global::Version& version,
+                 const Global::Version& revision, const QByteArray& signature_text);
 
     UpdateDownloader* const m_downloader;
     QNetworkReply* m_reply = nullptr;
@@ -119,7 +180,26 @@ void UpdateDownloader::Completer::errorSlot(QNetworkReply::NetworkError code) {
     m_downloader->remove(this);
 }
 
-std::shared_ptr<QSaveFile> UpdateDownloader::Completer::createFile(QNetworkReply* reply) const {
+void UpdateDownloader::Completer::publish(std::shared_ptr<PendingFile> file, const Global::Version& version,
+                                         const Global::Version& revision, const QByteArray& signature_text) {
+    const QString path = file->finalPath();
+    bool stored = true;
+    if (!signature_text.isEmpty()) {
+        QSaveFile signature(path + QStringLiteral(".minisig"));
+        stored = signature.open(QIODevice::WriteOnly) && signature.write(signature_text) == signature_text.size() &&
+                 signature.commit();
+    }
+    stored = stored && file->commit();
+    file.reset();
+    if (!stored) {
+        emitStatus(Status::Failed);
+        return;
+    }
+    emit m_downloader->updateRecordAvaliable(m_id, std::make_shared<UpdateRecord>(path, version, revision));
+    emitStatus(Status::Downloaded);
+}
+
+std::shared_ptr<PendingFile> UpdateDownloader::Completer::createFile(QNetworkReply* reply) const {
     const QString name = storedFileName(reply->url());
     if (name.isEmpty()) {
         return {};
@@ -128,48 +208,91 @@ std::shared_ptr<QSaveFile> UpdateDownloader::Completer::createFile(QNetworkReply
     if (!directory.mkpath(QStringLiteral("."))) {
         return {};
     }
-    // The file at the final path is replaced only by a complete download: a failed or short transfer
-    // leaves an earlier file of that name, and the record that names it, as they were. Two transfers of
-    // one name each write a file of their own and the later to finish replaces the earlier.
-    auto file = std::make_shared<QSaveFile>(QFileInfo(directory.filePath(name)).absoluteFilePath());
-    if (!file->open(QIODevice::WriteOnly)) {
+    const QString path = QFileInfo(directory.filePath(name)).absoluteFilePath();
+    // A folder in the way could never be replaced by the finished file.
+    if (QFileInfo(path).isDir()) {
+        return {};
+    }
+    auto file = std::make_shared<PendingFile>(path);
+    if (!file->open()) {
         return {};
     }
     return file;
 }
 
-class UpdateDownloader::FirmwareVersionCompleter : public Completer {
+namespace {
+
+// Collects a metadata body up to a bound. The network layer's own buffer is kept small, so the body is
+// held once, here, and a reply that never ends is cut off as soon as it crosses the bound.
+class MetadataCompleter : public UpdateDownloader::Completer {
+public:
+    MetadataCompleter(UpdateDownloader* downloader, Global::Id id, const QUrl& url)
+        : Completer(downloader, id, url) {
+        m_reply->setReadBufferSize(kMetadataReadBuffer);
+    }
+
+protected:
+    void onReadyRead(UpdateDownloader*, QNetworkReply* reply) override {
+        if (!collect(reply)) {
+            // The error step reports Failed and drops this completer.
+            reply->abort();
+        }
+    }
+
+    void onError(UpdateDownloader*, QNetworkReply::NetworkError) override {
+        emitStatus(UpdateDownloader::Status::Failed);
+    }
+
+    // The whole body, or false when it is larger than any reply of the service.
+    [[nodiscard]] bool collect(QNetworkReply* reply) {
+        const qint64 available = reply->bytesAvailable();
+        if (m_body.size() + available > kMetadataLimit) {
+            m_body.clear();
+            m_body.squeeze();
+            return false;
+        }
+        m_body += reply->read(available);
+        return true;
+    }
+
+    QByteArray m_body;
+};
+
+}  // namespace
+
+class UpdateDownloader::FirmwareVersionCompleter : public MetadataCompleter {
 public:
     FirmwareVersionCompleter(UpdateDownloader* downloader, Global::Id id, const QUrl& url,
                              const Global::Version& version, const Global::Version& revision,
-                             const QString& kind)
-        : Completer(downloader, id, url), m_version(version), m_revision(revision), m_kind(kind) {
+                             const QString& kind, const Io::DeviceId& update_mode_id)
+        : MetadataCompleter(downloader, id, url),
+          m_version(version),
+          m_revision(revision),
+          m_kind(kind),
+          m_updateModeId(update_mode_id) {
         emitStatus(Status::Checking);
     }
 
 protected:
-    void onReadyRead(UpdateDownloader*, QNetworkReply*) override {}
     void onFinished(UpdateDownloader* downloader, QNetworkReply* reply) override;
-    void onError(UpdateDownloader*, QNetworkReply::NetworkError) override { emitStatus(Status::Failed); }
 
 private:
     const Global::Version m_version;
     const Global::Version m_revision;
     const QString m_kind;
+    const Io::DeviceId m_updateModeId;
 };
 
-class UpdateDownloader::SoftwareVersionCompleter : public Completer {
+class UpdateDownloader::SoftwareVersionCompleter : public MetadataCompleter {
 public:
     SoftwareVersionCompleter(UpdateDownloader* downloader, Global::Id id, const QUrl& url,
                              const Global::Version& version)
-        : Completer(downloader, id, url), m_version(version) {
+        : MetadataCompleter(downloader, id, url), m_version(version) {
         emitStatus(Status::Checking);
     }
 
 protected:
-    void onReadyRead(UpdateDownloader*, QNetworkReply*) override {}
     void onFinished(UpdateDownloader* downloader, QNetworkReply* reply) override;
-    void onError(UpdateDownloader*, QNetworkReply::NetworkError) override { emitStatus(Status::Failed); }
 
 private:
     const Global::Version m_version;
@@ -177,7 +300,59 @@ private:
 
 namespace {
 
-// What both file completers do with the body: stream it into the directory and publish it when whole.
+// Fetches the signature of a finished download and publishes the download only when it verifies.
+class SignatureCompleter : public UpdateDownloader::Completer {
+public:
+    SignatureCompleter(UpdateDownloader* downloader, Global::Id id, const QUrl& url,
+                       std::shared_ptr<PendingFile> file, const Global::Version& version,
+                       const Global::Version& revision)
+        : Completer(downloader, id, fetchableUrl(url)),
+          m_file(std::move(file)),
+          m_version(version),
+          m_revision(revision) {
+        m_reply->setReadBufferSize(Minisign::Signature::kMaxTextSize + 1);
+    }
+
+protected:
+    void onReadyRead(UpdateDownloader*, QNetworkReply* reply) override {
+        if (!collect(reply)) {
+            reply->abort();
+        }
+    }
+
+    void onFinished(UpdateDownloader* downloader, QNetworkReply* reply) override {
+        const auto key = downloader->publicKey();
+        const auto signature = collect(reply) ? Minisign::Signature::fromText(m_text) : std::nullopt;
+        qint64 size = 0;
+        const uchar* data = m_file->map(&size);
+        if (!key || !signature || (data == nullptr && size != 0) ||
+            !Minisign::verify(*key, *signature, data, static_cast<std::size_t>(size))) {
+            emitStatus(UpdateDownloader::Status::Failed);
+            return;
+        }
+        publish(std::move(m_file), m_version, m_revision, m_text);
+    }
+
+    void onError(UpdateDownloader*, QNetworkReply::NetworkError) override {
+        emitStatus(UpdateDownloader::Status::Failed);
+    }
+
+private:
+    bool collect(QNetworkReply* reply) {
+        if (m_text.size() + reply->bytesAvailable() > Minisign::Signature::kMaxTextSize) {
+            return false;
+        }
+        m_text += reply->readAll();
+        return true;
+    }
+
+    std::shared_ptr<PendingFile> m_file;
+    const Global::Version m_version;
+    const Global::Version m_revision;
+    QByteArray m_text;
+};
+
+// What both file completers do with the body: stream it into the directory, check it and publish it.
 class FileCompleter : public UpdateDownloader::Completer {
 public:
     FileCompleter(UpdateDownloader* downloader, Global::Id id, const QUrl& url,
@@ -189,7 +364,16 @@ public:
     }
 
 protected:
+    enum class Rule {
+        Publish,            // nothing beyond the file's own checks
+        RequireSignature,   // a signature by the compiled-in key, fetched beside the file
+        Refuse,             // never published on this system
+    };
+
     [[nodiscard]] virtual Global::Version recordRevision() const = 0;
+    [[nodiscard]] virtual Rule rule(const UpdateDownloader* downloader) const = 0;
+    // The file's own checks, run before any signature is fetched.
+    [[nodiscard]] virtual bool acceptable(PendingFile& file) const = 0;
 
     void onReadyRead(UpdateDownloader*, QNetworkReply* reply) override {
         if (!writeAvailable(reply)) {
@@ -199,23 +383,29 @@ protected:
     }
 
     void onFinished(UpdateDownloader* downloader, QNetworkReply* reply) override {
-        if (!writeAvailable(reply) || m_writeFailed) {
+        if (!writeAvailable(reply) || !m_file || !acceptable(*m_file)) {
+            discard();
             emitStatus(UpdateDownloader::Status::Failed);
             return;
         }
-        if (!m_file) {
-            return;
+        switch (rule(downloader)) {
+            case Rule::Publish:
+                publish(std::move(m_file), m_version, recordRevision(), {});
+                break;
+            case Rule::RequireSignature: {
+                // Beside the file as the service finally served it, so a redirected file brings its own.
+                QUrl signature_url = reply->url();
+                signature_url.setPath(signature_url.path(QUrl::FullyEncoded) + QStringLiteral(".minisig"),
+                                      QUrl::TolerantMode);
+                chain(std::make_shared<SignatureCompleter>(downloader, m_id, signature_url, std::move(m_file),
+                                                           m_version, recordRevision()));
+                break;
+            }
+            case Rule::Refuse:
+                discard();
+                emitStatus(UpdateDownloader::Status::Failed);
+                break;
         }
-        const QString path = m_file->fileName();
-        const bool stored = m_file->commit();
-        m_file.reset();
-        if (!stored) {
-            emitStatus(UpdateDownloader::Status::Failed);
-            return;
-        }
-        const auto record = std::make_shared<UpdateRecord>(path, m_version, recordRevision());
-        emit downloader->updateRecordAvaliable(m_id, record);
-        emitStatus(UpdateDownloader::Status::Downloaded);
     }
 
     void onError(UpdateDownloader*, QNetworkReply::NetworkError) override {
@@ -232,8 +422,10 @@ private:
         if (!m_file) {
             m_file = createFile(reply);
             if (!m_file) {
-                // Left in the reply: the next readyRead tries again.
-                return true;
+                // Nothing will change by the next chunk: waiting would only hold the connection open
+                // while the reply's buffer fills.
+                m_writeFailed = true;
+                return false;
             }
         }
         // One reused chunk instead of readAll: large transient buffers would stay in the heap and in RSS.
@@ -245,7 +437,7 @@ private:
             if (size <= 0) {
                 break;
             }
-            if (m_file->write(m_chunk.constData(), size) != size) {
+            if (!m_file->write(m_chunk.constData(), size)) {
                 m_writeFailed = true;
                 discard();
                 return false;
@@ -254,15 +446,10 @@ private:
         return true;
     }
 
-    void discard() {
-        if (m_file) {
-            m_file->cancelWriting();
-            m_file.reset();
-        }
-    }
+    void discard() { m_file.reset(); }
 
     const Global::Version m_version;
-    std::shared_ptr<QSaveFile> m_file;
+    std::shared_ptr<PendingFile> m_file;
     QByteArray m_chunk;
     bool m_writeFailed = false;
 };
@@ -272,14 +459,24 @@ private:
 class UpdateDownloader::FirmwareCompleter : public FileCompleter {
 public:
     FirmwareCompleter(UpdateDownloader* downloader, Global::Id id, const QUrl& url,
-                      const Global::Version& version, const Global::Version& revision)
-        : FileCompleter(downloader, id, url, version), m_revision(revision) {}
+                      const Global::Version& version, const Global::Version& revision,
+                      const Io::DeviceId& update_mode_id)
+        : FileCompleter(downloader, id, url, version), m_revision(revision), m_updateModeId(update_mode_id) {}
 
 protected:
     [[nodiscard]] Global::Version recordRevision() const override { return m_revision; }
 
+    [[nodiscard]] Rule rule(const UpdateDownloader* downloader) const override {
+        // Without a key the engine's check of suffix, CRC and identity is the only gate.
+        return downloader->publicKey() ? Rule::RequireSignature : Rule::Publish;
+    }
+
+    // Only an image the engine would take for this model is ever offered to the user.
+    [[nodiscard]] bool acceptable(PendingFile& file) const override { return file.check(m_updateModeId); }
+
 private:
     const Global::Version m_revision;
+    const Io::DeviceId m_updateModeId;
 };
 
 class UpdateDownloader::SoftwareCompleter : public FileCompleter {
@@ -293,15 +490,30 @@ protected:
     [[nodiscard]] Global::Version recordRevision() const override {
         return Global::Version(Global::Version::compose(1, 0, 0), 0);
     }
+
+    [[nodiscard]] Rule rule(const UpdateDownloader* downloader) const override {
+        if (downloader->publicKey()) {
+            return Rule::RequireSignature;
+        }
+        // Without our key only a system that vouches for installers itself (Authenticode, checked again
+        // right before the start) may take a program at all.
+        return Platform::ProgramUpdates::platformSignatures() ? Rule::Publish : Rule::Refuse;
+    }
+
+    [[nodiscard]] bool acceptable(PendingFile&) const override { return true; }
 };
 
 void UpdateDownloader::FirmwareVersionCompleter::onFinished(UpdateDownloader* downloader,
                                                             QNetworkReply* reply) {
-    const Offer offer = Offer::readFirmware(reply->readAll(), m_kind, m_version);
+    if (!collect(reply)) {
+        emitStatus(Status::Failed);
+        return;
+    }
+    const Offer offer = Offer::readFirmware(m_body, m_kind, m_version);
     switch (offer.decision()) {
         case Offer::Decision::Accepted:
             downloader->add(std::make_shared<FirmwareCompleter>(downloader, m_id, offer.url(),
-                                                                offer.version(), m_revision));
+                                                                offer.version(), m_revision, m_updateModeId));
             break;
         case Offer::Decision::UpToDate:
             emitStatus(Status::UpToDate);
@@ -313,7 +525,11 @@ void UpdateDownloader::FirmwareVersionCompleter::onFinished(UpdateDownloader* do
 
 void UpdateDownloader::SoftwareVersionCompleter::onFinished(UpdateDownloader* downloader,
                                                             QNetworkReply* reply) {
-    const Offer offer = Offer::readSoftware(reply->readAll(), m_version);
+    if (!collect(reply)) {
+        emitStatus(Status::Failed);
+        return;
+    }
+    const Offer offer = Offer::readSoftware(m_body, m_version);
     switch (offer.decision()) {
         case Offer::Decision::Accepted:
             downloader->add(
@@ -328,7 +544,10 @@ void UpdateDownloader::SoftwareVersionCompleter::onFinished(UpdateDownloader* do
 }
 
 UpdateDownloader::UpdateDownloader(const QString& directory, QObject* parent)
-    : QObject(parent), m_directory(directory), m_baseUrl(ServiceUrl::defaultBase()) {
+    : QObject(parent),
+      m_directory(directory),
+      m_baseUrl(ServiceUrl::defaultBase()),
+      m_publicKey(Minisign::compiledKey()) {
     qRegisterMetaType<Global::Id>("Global::Id");
     qRegisterMetaType<UpdateRecord::Shared>("UpdateRecord::Shared");
 }
@@ -353,7 +572,8 @@ Global::Id UpdateDownloader::checkFirmware(const QString& model, const Global::V
                                            const Global::Version& revision, const QString& kind) {
     const QUrl url = ServiceUrl::firmwareMetadata(m_baseUrl, model, revision);
     const Global::Id id = Global::Id::nextId();
-    add(std::make_shared<FirmwareVersionCompleter>(this, id, url, version, revision, kind));
+    add(std::make_shared<FirmwareVersionCompleter>(this, id, url, version, revision, kind,
+                                                   updateModeId(model, kind)));
     return id;
 }
 
@@ -362,6 +582,24 @@ Global::Id UpdateDownloader::checkSoftware(const QString& platform, const Global
     const Global::Id id = Global::Id::nextId();
     add(std::make_shared<SoftwareVersionCompleter>(this, id, url, version));
     return id;
+}
+
+Io::DeviceId UpdateDownloader::updateModeId(const QString& model, const QString& kind) {
+    using Type = UIMediator::KnownDeviceTable::DeviceType;
+    const bool receiver = kind == kReceiverKind;
+    for (const Type type : {Type::SorrelHeadset, Type::SorrelReceiver, Type::SorrelPlusHeadset,
+                            Type::SorrelPlusReceiver}) {
+        const bool is_receiver = type == Type::SorrelReceiver || type == Type::SorrelPlusReceiver;
+        if (is_receiver == receiver && UIMediator::KnownDeviceTable::familyName(type) == model) {
+            return UIMediator::KnownDeviceTable::updateModeId(type);
+        }
+    }
+    // No image can be valid for a model the program does not know.
+    return {};
+}
+
+void UpdateDownloader::setPublicKey(const std::optional<Minisign::PublicKey>& key) {
+    m_publicKey = key;
 }
 
 void UpdateDownloader::add(std::shared_ptr<Completer> completer) {

@@ -5,10 +5,13 @@
 #include <QString>
 #include <QVector>
 #include <memory>
+#include <optional>
 
 #include "common/smarttype.h"
+#include "io/deviceid.h"
 #include "io/version.h"
 #include "updater/globalid.h"
+#include "updater/minisign.h"
 #include "updater/updaterecord.h"
 
 namespace Updater {
@@ -52,6 +55,14 @@ public:
     [[nodiscard]] const QString& baseUrl() const { return m_baseUrl; }
     void setBaseUrl(const QString& base_url);
 
+    // The key that program and firmware downloads must be signed with; defaults to the compiled-in one.
+    // Affects files that finish afterwards.
+    [[nodiscard]] const std::optional<Minisign::PublicKey>& publicKey() const { return m_publicKey; }
+    void setPublicKey(const std::optional<Minisign::PublicKey>& key);
+
+    // The identity an image must name to be a firmware download for this model and kind word.
+    [[nodiscard]] static Io::DeviceId updateModeId(const QString& model, const QString& kind);
+
     // Requests whose exchange has not ended yet.
     [[nodiscard]] int pendingCount() const { return m_completers.size(); }
 
@@ -70,6 +81,7 @@ private:
     QVector<std::shared_ptr<Completer>> m_completers;
     QString m_directory;
     QString m_baseUrl;
+    std::optional<Minisign::PublicKey> m_publicKey;
 };
 
 }  // namespace Updater

@@ -4,11 +4,17 @@
 #include <QStandardPaths>
 #include <algorithm>
 
+#include "platform/programupdates.h"
 #include "updater/updatedownloader.h"
 
 namespace Updater {
 
-UpdateManager::UpdateManager(QObject* parent) : UpdateManager(defaultDirectory(), QString(), parent) {}
+UpdateManager::UpdateManager(QObject* parent) : UpdateManager(defaultDirectory(), QString(), parent) {
+    // A copy this program did not install is updated by whoever installed it; and where the system cannot
+    // vouch for an installer, a program without our key has no way to trust one.
+    m_programChecks = Platform::ProgramUpdates::selfUpdating() &&
+                      (Platform::ProgramUpdates::platformSignatures() || m_softwareDownloader->publicKey());
+}
 
 UpdateManager::UpdateManager(const QString& directory, const QString& base_url, QObject* parent)
     : QObject(parent),
@@ -32,6 +38,12 @@ UpdateManager::~UpdateManager() {
     delete m_softwareDownloader;
     delete m_headsetDownloader;
     delete m_receiverDownloader;
+}
+
+void UpdateManager::setPublicKey(const std::optional<Minisign::PublicKey>& key) {
+    for (UpdateDownloader* downloader : {m_receiverDownloader, m_headsetDownloader, m_softwareDownloader}) {
+        downloader->setPublicKey(key);
+    }
 }
 
 QString UpdateManager::defaultDirectory() {
@@ -103,6 +115,9 @@ void UpdateManager::checkHeadsetUpdate(const QString& _model, const QString& _ve
 }
 
 void UpdateManager::checkSoftwareUpdate(const QString& _platform, const QString& _version) {
+    if (!m_programChecks) {
+        return;
+    }
     Global::Version version = Global::Version::fromString(_version, 10);
     Entry& entry = m_softwareEntries.try_emplace(_platform).first->second;
     if (entry.record && entry.record->isValid() && !(entry.record->version() < version)) {

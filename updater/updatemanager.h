@@ -3,10 +3,12 @@
 #include <QHashFunctions>
 #include <QObject>
 #include <QString>
+#include <optional>
 #include <unordered_map>
 
 #include "common/smarttype.h"
 #include "updater/globalid.h"
+#include "updater/minisign.h"
 #include "updater/updaterecord.h"
 
 namespace Updater {
@@ -26,6 +28,12 @@ public:
     ~UpdateManager() override;
 
     [[nodiscard]] static QString defaultDirectory();
+
+    // Whether checkSoftwareUpdate asks the service at all. The program's own manager decides by where it
+    // runs from and by its key; one made for tests and tools always asks.
+    [[nodiscard]] bool checksProgram() const { return m_programChecks; }
+    // The key every download must be signed with; defaults to the compiled-in one.
+    void setPublicKey(const std::optional<Minisign::PublicKey>& key);
 
     Q_INVOKABLE QString getReceiverUpdateVersionString(const QString& _model,
                                                        const QString& _format = QStringLiteral("M.m")) const;
@@ -74,6 +82,7 @@ private:
     Entries m_receiverEntries;
     Entries m_headsetEntries;
     Entries m_softwareEntries;
+    bool m_programChecks = true;
 };
 
 }  // namespace Updater

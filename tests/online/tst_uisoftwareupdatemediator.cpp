@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "mediator/uisoftwareupdatemediator.h"
+#include "signer.h"
 
 using UIMediator::UISoftwareUpdateMediator;
 
@@ -17,6 +18,14 @@ class TstUISoftwareUpdateMediator : public QObject {
 private:
     std::unique_ptr<QTemporaryDir> m_root;
     QString m_log;
+    OnlineTest::Signer m_signer;
+
+    // A mediator that trusts the test key.
+    std::unique_ptr<UISoftwareUpdateMediator> mediatorWithKey() {
+        auto mediator = std::make_unique<UISoftwareUpdateMediator>();
+        mediator->setPublicKey(m_signer.publicKey());
+        return mediator;
+    }
 
     // A stand-in installer that appends its own path and its arguments, one per line, to the log.
     QString writeInstaller(const QString& relative, bool executable = true) {
@@ -28,11 +37,16 @@ private:
         if (!script.open(QIODevice::WriteOnly)) {
             return {};
         }
-        script.write(
+        const QByteArray text =
             "#!/bin/sh\n{ printf 'program=%s\\n' \"$0\"; printf 'count=%s\\n' \"$#\"; "
             "for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done; } >> '" +
-            m_log.toUtf8() + "'\n");
+            m_log.toUtf8() + "'\n";
+        script.write(text);
         script.close();
+        QFile signature(path + QStringLiteral(".minisig"));
+        if (!signature.open(QIODevice::WriteOnly) || signature.write(m_signer.sign(text)) <= 0) {
+            return {};
+        }
         const auto exec = QFileDevice::ExeOwner | QFileDevice::ExeUser;
         script.setPermissions(executable ? script.permissions() | exec : script.permissions() & ~exec);
         return path;
@@ -47,6 +61,8 @@ private:
     }
 
 private slots:
+    void initTestCase() { QVERIFY(m_signer.isValid()); }
+
     void init() {
         m_root = std::make_unique<QTemporaryDir>();
         QVERIFY(m_root->isValid());
@@ -87,11 +103,50 @@ private slots:
         QFETCH(bool, executable);
         const QString installer = writeInstaller(relative, executable);
         QVERIFY(!installer.isEmpty());
-        UISoftwareUpdateMediator mediator;
-        QVERIFY(mediator.update(installer));
+        const auto mediator = mediatorWithKey();
+        QVERIFY(mediator->update(installer));
         QTRY_COMPARE(logLines().size(), 3);
-        QCOMPARE(logLines(), (QStringList{QStringLiteral("program=") + QDir::toNativeSeparators(installer),
-                                          QStringLiteral("count=1"), QStringLiteral("arg=-update")}));
+        // What starts is the pinned copy that was verified, never the file on disk.
+        QVERIFY2(logLines().at(0).startsWith(QStringLiteral("program=/proc/self/fd/")), qPrintable(logLines().at(0)));
+        QCOMPARE(logLines().mid(1), (QStringList{QStringLiteral("count=1"), QStringLiteral("arg=-update")}));
+        QVERIFY(!(QFileInfo(installer).permissions() & QFileDevice::ExeOwner) || executable);
+    }
+
+    void refusesWhatIsNotSigned_data() {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("no signature") << "unsigned";
+        QTest::newRow("signature of other bytes") << "other";
+        QTest::newRow("file changed after signing") << "changed";
+        QTest::newRow("garbled signature") << "garbled";
+        QTest::newRow("no key compiled in") << "nokey";
+    }
+    void refusesWhatIsNotSigned() {
+        QFETCH(QString, change);
+        const QString installer = writeInstaller(QStringLiteral("update/setup.sh"), false);
+        QVERIFY(!installer.isEmpty());
+        const QString signature = installer + QStringLiteral(".minisig");
+        if (change == QLatin1String("unsigned")) {
+            QVERIFY(QFile::remove(signature));
+        } else if (change == QLatin1String("other") || change == QLatin1String("garbled")) {
+            QFile file(signature);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(change == QLatin1String("other") ? m_signer.sign("#!/bin/sh\n") : QByteArray("x\ny\n"));
+        } else if (change == QLatin1String("changed")) {
+            QFile file(installer);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write("touch '" + m_log.toUtf8() + ".swapped'\n");
+        }
+        auto mediator = change == QLatin1String("nokey") ? std::make_unique<UISoftwareUpdateMediator>()
+                                                         : mediatorWithKey();
+        if (change == QLatin1String("nokey")) {
+            mediator->setPublicKey(std::nullopt);
+        }
+        QVERIFY(mediator->update(installer));
+        mediator.reset();
+        QTest::qWait(300);
+        QVERIFY(logLines().isEmpty());
+        QVERIFY(!QFile::exists(m_log + QStringLiteral(".swapped")));
+        QVERIFY(!(QFileInfo(installer).permissions() & QFileDevice::ExeOwner));
     }
 
     void programText_data() {
@@ -120,7 +175,8 @@ private slots:
         QSemaphore gate;
         QFuture<void> blocker =
             QtConcurrent::run(QThreadPool::globalInstance(), [&gate]() { gate.acquire(); });
-        UISoftwareUpdateMediator mediator;
+        const auto owned = mediatorWithKey();
+        UISoftwareUpdateMediator& mediator = *owned;
         QVERIFY(mediator.update(installer));
         QVERIFY(!mediator.update(installer));
         QVERIFY(!mediator.update(installer));
@@ -143,7 +199,7 @@ private slots:
         QSemaphore gate;
         QFuture<void> blocker =
             QtConcurrent::run(QThreadPool::globalInstance(), [&gate]() { gate.acquire(); });
-        auto mediator = std::make_unique<UISoftwareUpdateMediator>();
+        auto mediator = mediatorWithKey();
         QVERIFY(mediator->update(installer));
         // Should the destructor only wait for the pool, this opens it after a while rather than hang.
         std::thread releaser([&gate]() {

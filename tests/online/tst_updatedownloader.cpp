@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "onlinetest.h"
+#include "signer.h"
 #include "updater/serviceurl.h"
 
 using namespace OnlineTest;
@@ -17,8 +18,10 @@ using Offers = QList<QPair<QString, QString>>;
 
 namespace {
 
-const QByteArray kImage = QByteArray("image-1.46.0 ").repeated(1000);
-const QByteArray kOldImage = QByteArray("image-1.45.0 ").repeated(700);
+// Whole images for the Sorrel receiver (and headset): the downloader keeps nothing else as firmware.
+const QByteArray kImage = dfuImage(QByteArray("image-1.46.0 ").repeated(1000));
+const QByteArray kOldImage = dfuImage(QByteArray("image-1.45.0 ").repeated(700));
+const QByteArray kHeadsetImage = dfuImage(QByteArray("headset-1.46.0 ").repeated(1000), 0x0a93);
 
 Version v(const char* text) {
     return Version::fromString(QString::fromLatin1(text));
@@ -67,6 +70,7 @@ private:
     std::unique_ptr<HttpServer> m_server;
     std::unique_ptr<UpdateDownloader> m_downloader;
     std::unique_ptr<Recorder> m_recorder;
+    Signer m_signer;
 
     QString folder() const { return m_root->filePath(QStringLiteral("update")); }
     QString stored(const QString& name) const { return QDir(folder()).absoluteFilePath(name); }
@@ -107,7 +111,10 @@ private:
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_signer.isValid());
+    }
 
     void init() {
         m_root = std::make_unique<QTemporaryDir>();
@@ -299,12 +306,16 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(QString, trail);
         QFETCH(QString, version);
-        m_server->setRoute("/files/fw.dfu", body(kImage));
+        const QByteArray served = request == QLatin1String("headset") ? kHeadsetImage : kImage;
+        m_server->setRoute("/files/fw.dfu", body(served));
         reply.replace("{file}", fileUrl("fw.dfu"));
         const Version current_version = Version::fromString(current);
         const Version revision = v("1.0.0");
         Global::Id id;
         if (request == QLatin1String("software")) {
+            // This system takes no program without our signature.
+            m_downloader->setPublicKey(m_signer.publicKey());
+            m_server->setRoute("/files/fw.dfu.minisig", body(m_signer.sign(served)));
             m_server->setRoute(softwareTarget(QStringLiteral("windows")), body(reply));
             id = m_downloader->checkSoftware(QStringLiteral("windows"), current_version);
         } else {
@@ -321,7 +332,7 @@ private slots:
         QCOMPARE(record ? record->version().toString(QStringLiteral("M.m.p.b")) : QString(),
                  version.isEmpty() || version.count(QLatin1Char('.')) == 3 ? version : version + ".0");
         if (record) {
-            QCOMPARE(readAll(record->path()), kImage);
+            QCOMPARE(readAll(record->path()), served);
             QCOMPARE(record->path(), stored(QStringLiteral("fw.dfu")));
             QVERIFY(record->isValid());
             QCOMPARE(record->revision(), v("1.0.0"));
@@ -370,7 +381,9 @@ private slots:
     }
 
     void programRecordHasFixedRevision() {
+        m_downloader->setPublicKey(m_signer.publicKey());
         m_server->setRoute("/files/setup.exe", body("MZ installer"));
+        m_server->setRoute("/files/setup.exe.minisig", body(m_signer.sign("MZ installer")));
         m_server->setRoute(softwareTarget(QStringLiteral("windows")),
                            body(softwareOffers({{"1.3.0", QString::fromUtf8(fileUrl("setup.exe"))}})));
         const Global::Id id = m_downloader->checkSoftware(QStringLiteral("windows"), v("1.2.217"));
@@ -420,20 +433,20 @@ private slots:
         const QString downloaded = QStringLiteral("Checking,Downloading,record,Downloaded");
         QTest::newRow("plain") << QByteArray("{base}/files/fw.dfu") << downloaded << QStringList{"fw.dfu"};
         QTest::newRow("path ends in a slash")
-            << QByteArray("{base}/files/") << "Checking,Downloading" << QStringList();
+            << QByteArray("{base}/files/") << "Checking,Downloading,Failed" << QStringList();
         QTest::newRow("redirect to another name")
             << QByteArray("{base}/old/name.dfu") << downloaded << QStringList{"final.dfu"};
         QTest::newRow("encoded name decoded")
             << QByteArray("{base}/files/my%20fw.dfu") << downloaded << QStringList{"my fw.dfu"};
         QTest::newRow("encoded parent segments")
-            << QByteArray("{base}/files/..%2F..%2Fx") << "Checking,Downloading" << QStringList();
+            << QByteArray("{base}/files/..%2F..%2Fx") << "Checking,Downloading,Failed" << QStringList();
         QTest::newRow("encoded backslashes")
-            << QByteArray("{base}/files/..%5C..%5Cx") << "Checking,Downloading" << QStringList();
+            << QByteArray("{base}/files/..%5C..%5Cx") << "Checking,Downloading,Failed" << QStringList();
         // The network layer resolves this one itself and asks for "/", which the service does not know.
         QTest::newRow("encoded dot dot")
             << QByteArray("{base}/files/%2E%2E") << "Checking,Downloading,Failed" << QStringList();
         QTest::newRow("query does not name the file")
-            << QByteArray("{base}/files/?name=fw.dfu") << "Checking,Downloading" << QStringList();
+            << QByteArray("{base}/files/?name=fw.dfu") << "Checking,Downloading,Failed" << QStringList();
         QTest::newRow("empty url") << QByteArray() << "Checking,Downloading,Failed" << QStringList();
         QTest::newRow("no scheme") << QByteArray("files/fw.dfu") << "Checking,Downloading,Failed"
                                    << QStringList();
@@ -577,26 +590,43 @@ private slots:
 
     void largeMetadataBodies_data() {
         QTest::addColumn<bool>("json");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("endless");
         QTest::addColumn<QString>("trail");
+        const QString downloaded = QStringLiteral("Checking,Downloading,record,Downloaded");
+        QTest::newRow("just under 1 MiB of offers, the last one valid") << true << 1024 * 1024 - 300 << false
+                                                                        << downloaded;
         QTest::newRow("50 MB of offers, the last one valid")
-            << true << QStringLiteral("Checking,Downloading,record,Downloaded");
-        QTest::newRow("50 MB that is not JSON") << false << QStringLiteral("Checking");
+            << true << 50 * 1024 * 1024 << false << QStringLiteral("Checking,Failed");
+        QTest::newRow("50 MB that is not JSON") << false << 50 * 1024 * 1024 << false
+                                                << QStringLiteral("Checking,Failed");
+        // Announces 10 GB and stops sending after 4 MiB: only the bound can end it.
+        QTest::newRow("endless body") << true << 4 * 1024 * 1024 << true << QStringLiteral("Checking,Failed");
     }
     void largeMetadataBodies() {
         QFETCH(bool, json);
+        QFETCH(int, size);
+        QFETCH(bool, endless);
         QFETCH(QString, trail);
         QByteArray reply;
         const QByteArray filler =
             "{\"fw_version_dongle\":\"not a version\",\"padding\":\"" + QByteArray(200, 'x') + "\"},";
-        reply.reserve(51 * 1024 * 1024);
+        const QByteArray last =
+            "{\"fw_version_dongle\":\"1.46.0\",\"fw_download_url_dongle\":\"" + fileUrl("fw.dfu") + "\"}]}";
+        reply.reserve(size + 1024);
         reply += json ? "{\"firmwares\":[" : "<<<";
-        while (reply.size() < 50 * 1024 * 1024) {
+        while (reply.size() + filler.size() + last.size() < size) {
             reply += filler;
         }
-        reply +=
-            "{\"fw_version_dongle\":\"1.46.0\",\"fw_download_url_dongle\":\"" + fileUrl("fw.dfu") + "\"}]}";
+        reply += last;
         m_server->setRoute("/files/fw.dfu", body(kImage));
-        m_server->setRoute(firmwareTarget(QStringLiteral("Sorrel"), QStringLiteral("1.0.0")), body(reply));
+        HttpServer::Response response = body(reply);
+        if (endless) {
+            response.lengthOverride = 10LL * 1024 * 1024 * 1024;
+            response.fault = HttpServer::Fault::StallMidBody;
+            response.faultAfter = reply.size();
+        }
+        m_server->setRoute(firmwareTarget(QStringLiteral("Sorrel"), QStringLiteral("1.0.0")), response);
         reply.clear();
         const Global::Id id = checkReceiver();
         QVERIFY(settle(60000));
@@ -611,8 +641,8 @@ private slots:
     void twoDownloadsOfOneName() {
         QFETCH(bool, atOnce);
         // Different content under one name, large enough for the two bodies to interleave.
-        const QByteArray first = QByteArray("first ").repeated(2 * 1024 * 1024);
-        const QByteArray second = QByteArray("SECOND").repeated(2 * 1024 * 1024);
+        const QByteArray first = dfuImage(QByteArray("first ").repeated(2 * 1024 * 1024));
+        const QByteArray second = dfuImage(QByteArray("SECOND").repeated(2 * 1024 * 1024), 0x0aa9);
         m_server->setRoute("/a/fw.dfu", body(first));
         m_server->setRoute("/b/fw.dfu", body(second));
         const QString base = m_server->baseUrl();
@@ -661,7 +691,11 @@ private slots:
     }
     void unusableFolder() {
         QFETCH(QString, obstacle);
-        m_server->setRoute("/files/fw.dfu", body(kImage));
+        // Larger than the reply's read buffer and never finished: only giving up at once ends it.
+        HttpServer::Response endless = body(QByteArray(4 * 1024 * 1024, 'x'));
+        endless.fault = HttpServer::Fault::StallMidBody;
+        endless.faultAfter = 3 * 1024 * 1024;
+        m_server->setRoute("/files/fw.dfu", endless);
         offerReceiverFile(fileUrl("fw.dfu"));
         if (obstacle == QLatin1String("file")) {
             QFile blocker(m_root->filePath(QStringLiteral("keep")));
@@ -676,8 +710,8 @@ private slots:
         }
         const Global::Id id = checkReceiver();
         QVERIFY(settle());
-        // A file that cannot be created ends the request without a further word.
-        QCOMPARE(m_recorder->trail(id), QStringLiteral("Checking,Downloading"));
+        QCOMPARE(m_recorder->trail(id), QStringLiteral("Checking,Downloading,Failed"));
+        QTRY_COMPARE(m_server->openConnections(), 0);
         if (obstacle == QLatin1String("file")) {
             QCOMPARE(tree(m_root->path()), QStringList{QStringLiteral("keep")});
         } else {
@@ -690,7 +724,7 @@ private slots:
         const UpdateRecord::Shared earlier = downloadOldImage();
         QVERIFY(earlier);
         // Well above the child's 256 KiB file size limit.
-        m_server->setRoute("/files/fw.dfu", body(QByteArray(1024 * 1024, 'n')));
+        m_server->setRoute("/files/fw.dfu", body(dfuImage(QByteArray(1024 * 1024, 'n'))));
         offerReceiverFile(fileUrl("fw.dfu"));
         QProcess child;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -1,0 +1,104 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QProcess>
+
+#include "platform/pinnedprogram.h"
+
+// The checked bytes are copied into a sealed memory file and that file is what starts: a file on disk
+// can be rewritten or replaced by anyone who can write to its folder between our check and exec, a sealed
+// memory file by no one. The copy costs one pass over the installer, which the check reads anyway.
+
+namespace Platform {
+
+namespace {
+
+bool copyAll(int from, int to, qint64 size) {
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, static_cast<size_t>(size - done), 0);
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0)
+            return false;
+        // Older kernels refuse copies between file systems; fall back to plain reads.
+        char buffer[64 * 1024];
+        const ssize_t got = ::read(from, buffer, sizeof buffer);
+        if (got <= 0)
+            return false;
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t w = ::write(to, buffer + written, static_cast<size_t>(got - written));
+            if (w <= 0)
+                return false;
+            written += w;
+        }
+        done += got;
+    }
+    return true;
+}
+
+}  // namespace
+
+PinnedProgram::PinnedProgram(const QString& path) : m_path(path) {
+    const QByteArray native = QFile::encodeName(path);
+    const int source = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (source < 0)
+        return;
+    struct stat info {};
+    if (::fstat(source, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxSize) {
+        ::close(source);
+        return;
+    }
+    // Not close-on-exec: the started process reaches its own bytes through this descriptor.
+    const int memory = ::memfd_create("meldra-installer", MFD_ALLOW_SEALING);
+    if (memory < 0) {
+        ::close(source);
+        return;
+    }
+    const bool copied = copyAll(source, memory, info.st_size);
+    ::close(source);
+    struct stat copy {};
+    if (!copied || ::fstat(memory, &copy) != 0 ||
+        ::fcntl(memory, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0 ||
+        ::fchmod(memory, S_IRUSR | S_IXUSR) != 0) {
+        ::close(memory);
+        return;
+    }
+    m_handle = memory;
+    m_size = copy.st_size;
+    if (m_size > 0) {
+        void* mapped = ::mmap(nullptr, static_cast<size_t>(m_size), PROT_READ, MAP_PRIVATE, memory, 0);
+        if (mapped == MAP_FAILED) {
+            return;
+        }
+        m_data = static_cast<const uchar*>(mapped);
+    }
+    m_open = true;
+}
+
+PinnedProgram::~PinnedProgram() {
+    if (m_data != nullptr)
+        ::munmap(const_cast<uchar*>(m_data), static_cast<size_t>(m_size));
+    if (m_handle >= 0)
+        ::close(static_cast<int>(m_handle));
+}
+
+bool PinnedProgram::hasPlatformSignature() const {
+    return false;
+}
+
+bool PinnedProgram::startDetached(const QStringList& arguments) const {
+    if (!m_open)
+        return false;
+    // Inherited by the new process, where the same number names the same sealed file.
+    return QProcess::startDetached(QStringLiteral("/proc/self/fd/%1").arg(m_handle), arguments);
+}
+
+}  // namespace Platform
