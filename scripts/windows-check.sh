@@ -4,7 +4,7 @@
 # type-check here. Both deliverables' app/ sources are checked, and the resource scripts go through windres.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-ensure_packages g++-mingw-w64-x86-64-posix qtbase5-dev qtdeclarative5-dev libhidapi-dev
+ensure_packages g++-mingw-w64-x86-64-posix qtbase5-dev qtdeclarative5-dev libhidapi-dev libsodium-dev
 
 cxx=x86_64-w64-mingw32-g++-posix
 qt=/usr/include/x86_64-linux-gnu/qt5
@@ -15,11 +15,12 @@ flags=(-std=c++17 -fsyntax-only -Wno-attributes -Wall -Wextra -Wno-unused-parame
 for m in QtCore QtGui QtNetwork QtQml QtQuick QtConcurrent QtDBus; do flags+=(-isystem "$qt/$m"); done
 
 cd "$top"
-# Headers that mingw lacks but the sources use: zlib's (header-only use of its declarations), and the
-# meta-object code that some sources include at their end, made by this machine's moc.
+# Headers that mingw lacks but the sources use: zlib's and libsodium's (header-only use of their
+# declarations), and the meta-object code that some sources include at their end, made by this machine's moc.
 extra=$(mktemp -d)
 trap 'rm -rf "$extra"' EXIT
 cp /usr/include/zlib.h /usr/include/zconf.h "$extra/"
+cp -r /usr/include/sodium.h /usr/include/sodium "$extra/"
 flags+=(-isystem "$extra")
 moc=$(pkg-config --variable=host_bins Qt5Core 2>/dev/null)/moc
 [ -x "$moc" ] || moc=/usr/lib/qt5/bin/moc

@@ -616,3 +616,6 @@ void UpdateDownloader::remove(const Completer* completer) {
 }
 
 }  // namespace Updater
+
+// Compiled here rather than in the core's shared moc unit, which the installer links without the engine.
+#include "moc_updatedownloader.cpp"

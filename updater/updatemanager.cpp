@@ -169,3 +169,6 @@ QString UpdateManager::getSoftwareUpdatePath(const QString& _model) const {
 }
 
 }  // namespace Updater
+
+// Compiled here rather than in the core's shared moc unit, which the installer links without the engine.
+#include "moc_updatemanager.cpp"

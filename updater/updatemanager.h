@@ -32,6 +32,7 @@ public:
     // Whether checkSoftwareUpdate asks the service at all. The program's own manager decides by where it
     // runs from and by its key; one made for tests and tools always asks.
     [[nodiscard]] bool checksProgram() const { return m_programChecks; }
+    void setChecksProgram(bool checks) { m_programChecks = checks; }
     // The key every download must be signed with; defaults to the compiled-in one.
     void setPublicKey(const std::optional<Minisign::PublicKey>& key);
 

@@ -1,9 +1,13 @@
 #!/bin/sh
-# End to end: Meldra, pointed at the local update service that offers a newer program whose file is the
-# installer bundle, downloads it and starts it with -update; the installer opens on its update page.
-# Usage: e2e_handover.sh MELDRA UPDATESERVICE BUNDLE.run HIDSIM   (starts Xvfb when DISPLAY is not set)
+# End to end: Meldra, run from a recorded per-user installation and pointed at the local update service
+# that offers a newer program whose file is the installer bundle, downloads it and starts it with -update;
+# the installer opens on its update page. That needs a Meldra built with MELDRA_UPDATE_PUBLIC_KEY and the
+# secret half of that key to sign the bundle with; without them this build must never update itself, and
+# the test checks that instead.
+# Usage: e2e_handover.sh MELDRA UPDATESERVICE BUNDLE.run HIDSIM [SECRET_KEY]   (starts Xvfb when needed)
 set -u
 meldra=$(readlink -f "$1") service=$(readlink -f "$2") bundle=$(readlink -f "$3") hidsim=$(readlink -f "$4")
+secret_key=${5:-}
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" sh "$0" "$@"
 fi
@@ -33,11 +37,14 @@ wait_for() {
 
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
 unset XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME
-mkdir -p "$HOME" "$TMPDIR" "$work/catalog/apps" "$work/catalog/files" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+mkdir -p "$HOME/.config/Corvin" "$TMPDIR" "$work/catalog/apps" "$work/catalog/files" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+printf '[General]\nInstallLocation=%s/\n' "$(dirname "$meldra")" > "$HOME/.config/Corvin/Sonella.ini"
 
 name=$(basename "$bundle")
 cp "$bundle" "$work/catalog/files/$name"
 chmod 644 "$work/catalog/files/$name"   # served as bytes; nothing of the file mode travels over HTTP
+[ -z "$secret_key" ] || minisign -S -s "$secret_key" -m "$work/catalog/files/$name" >/dev/null ||
+    fail "cannot sign the bundle"
 printf '{ "apps": [ { "latest_app_version": "9.0.0", "app_update_url": "{base}/files/%s" } ] }\n' "$name" \
     > "$work/catalog/apps/linux.json"
 printf '{ "devices": [] }\n' > "$work/scenario.json"
@@ -57,6 +64,14 @@ installer_running() {
                     head -n 1 | cut -d/ -f3)
     [ -n "$installer_pid" ]
 }
+if [ -z "$secret_key" ]; then
+    sleep 10
+    installer_running && fail "a build without a key started a downloaded installer"
+    grep -q '/app_info/' "$work/service.log" && fail "a build without a key asked for a newer program"
+    kill -0 "$meldra_pid" 2>/dev/null || fail "Meldra did not keep running"
+    echo "PASS: without a compiled-in key the program neither asked for nor started an installer"
+    exit 0
+fi
 wait_for 60 installer_running || fail "Meldra did not start the downloaded installer"
 tr '\0' '\n' < "/proc/$installer_pid/cmdline" | tail -n +2 > "$work/arguments"
 [ "$(cat "$work/arguments")" = "-update" ] || fail "the installer got the arguments: $(cat "$work/arguments")"

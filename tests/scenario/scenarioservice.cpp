@@ -100,10 +100,20 @@ bool ScenarioService::offerFirmware(const QString& model, const QString& receive
 }
 
 bool ScenarioService::offerProgram(const QString& platform, const QString& version, const QString& file,
-                                   QString* error) {
+                                   QString* error, const QByteArray& signature) {
     const QString url = copyIn(file, QFileInfo(file).fileName(), error);
     if (url.isEmpty()) {
         return false;
+    }
+    const QString signature_path =
+        m_folder.filePath(QStringLiteral("files/") + QFileInfo(file).fileName() + QStringLiteral(".minisig"));
+    QFile::remove(signature_path);
+    if (!signature.isEmpty()) {
+        QFile out(signature_path);
+        if (!out.open(QIODevice::WriteOnly) || out.write(signature) != signature.size()) {
+            *error = QStringLiteral("cannot write the signature");
+            return false;
+        }
     }
     const QJsonObject offer{{QStringLiteral("latest_app_version"), version},
                             {QStringLiteral("app_update_url"), url}};

@@ -22,7 +22,9 @@ public:
     // into the catalog under fresh names, so a new offer never shares a download with an old one.
     bool offerFirmware(const QString& model, const QString& receiver_version, const QString& receiver_image,
                        const QString& headset_version, const QString& headset_image, QString* error);
-    bool offerProgram(const QString& platform, const QString& version, const QString& file, QString* error);
+    // signature, when given, is served beside the file as its ".minisig".
+    bool offerProgram(const QString& platform, const QString& version, const QString& file, QString* error,
+                      const QByteArray& signature = {});
     void withdrawAll();
 
     [[nodiscard]] QList<QByteArray> requests() const { return m_server.requests(); }

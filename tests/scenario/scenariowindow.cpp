@@ -183,6 +183,10 @@ UIMediator::UIFirmwareUpdateMediator* ScenarioWindow::firmware() const {
     return qobject_cast<UIMediator::UIFirmwareUpdateMediator*>(m_app.firmwareUpdateMediator());
 }
 
+UIMediator::UISoftwareUpdateMediator* ScenarioWindow::software() const {
+    return qobject_cast<UIMediator::UISoftwareUpdateMediator*>(m_app.softwareUpdateMediator());
+}
+
 Updater::UpdateManager* ScenarioWindow::updates() const {
     return qobject_cast<Updater::UpdateManager*>(m_app.updateManager());
 }

@@ -50,6 +50,7 @@ public:
 
     [[nodiscard]] UIMediator::UIFirmwareUpdateMediator* firmware() const;
     [[nodiscard]] Updater::UpdateManager* updates() const;
+    [[nodiscard]] UIMediator::UISoftwareUpdateMediator* software() const;
 
     // QML warnings and errors of the window since the last call.
     QStringList takeQmlMessages();

@@ -10,6 +10,8 @@
 #include "app/application.h"
 #include "mediator/uifirmwareupdatemediator.h"
 #include "tests/scenario/scenariotest.h"
+#include "mediator/uisoftwareupdatemediator.h"
+#include "tests/online/signer.h"
 #include "updater/updatemanager.h"
 
 using HidSim::DeviceType;
@@ -305,10 +307,13 @@ private slots:
     void programOffer_data() {
         QTest::addColumn<QString>("version");
         QTest::addColumn<bool>("handedOver");
+        QTest::addColumn<QString>("signature");  // "good", "none" or "other" (of other bytes)
         // In this order: the manager keeps a downloaded program for the rest of the run.
-        QTest::newRow("older") << "1.1.0" << false;
-        QTest::newRow("the same") << "1.2.217" << false;
-        QTest::newRow("newer") << "9.0.0" << true;
+        QTest::newRow("older") << "1.1.0" << false << "good";
+        QTest::newRow("the same") << "1.2.217" << false << "good";
+        QTest::newRow("newer, unsigned") << "9.0.0" << false << "none";
+        QTest::newRow("newer, signature of other bytes") << "9.0.0" << false << "other";
+        QTest::newRow("newer") << "9.0.0" << true << "good";
     }
 
     // The window asks for a newer program when it opens and hands a downloaded one to the installer in
@@ -316,16 +321,37 @@ private slots:
     void programOffer() {
         QFETCH(QString, version);
         QFETCH(bool, handedOver);
+        QFETCH(QString, signature);
+        // This build has no key and its binary is no recorded installation: trust a test key and ask
+        // anyway, then give both back so later scenarios see the program as shipped.
+        OnlineTest::Signer signer;
+        QVERIFY(signer.isValid());
+        struct Trust {
+            ScenarioWindow& ui;
+            ~Trust() {
+                ui.updates()->setPublicKey(Updater::Minisign::compiledKey());
+                ui.updates()->setChecksProgram(false);
+                ui.software()->setPublicKey(Updater::Minisign::compiledKey());
+            }
+        } trust{m_ui};
+        m_ui.updates()->setPublicKey(signer.publicKey());
+        m_ui.updates()->setChecksProgram(true);
+        m_ui.software()->setPublicKey(signer.publicKey());
         QTemporaryDir work;
         QVERIFY(work.isValid());
         const QString log = work.filePath(QStringLiteral("arguments.log"));
         const QString script = work.filePath(QStringLiteral("setup.sh"));
         QFile file(script);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + log.toUtf8() + "'\n");
+        const QByteArray text = "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + log.toUtf8() + "'\n";
+        file.write(text);
         file.close();
+        const QByteArray signature_text = signature == QLatin1String("good")    ? signer.sign(text)
+                                          : signature == QLatin1String("other") ? signer.sign(text + "\n")
+                                                                                : QByteArray();
         QString error;
-        QVERIFY2(m_service.offerProgram(QStringLiteral("linux"), version, script, &error), qPrintable(error));
+        QVERIFY2(m_service.offerProgram(QStringLiteral("linux"), version, script, &error, signature_text),
+                 qPrintable(error));
         const auto arguments = [&log] {
             QFile written(log);
             return written.open(QIODevice::ReadOnly) ? QString::fromUtf8(written.readAll()) : QString();
@@ -337,7 +363,8 @@ private slots:
         if (!handedOver) {
             QTest::qWait(1500);
             QCOMPARE(offered.count(), 0);
-            QCOMPARE(m_service.countRequests("/files/"), 0);
+            // A newer program is fetched with its signature, and refused without a good one.
+            QCOMPARE(m_service.countRequests("/files/"), version == QLatin1String("9.0.0") ? 2 : 0);
             QVERIFY(!QFile::exists(log));
             return;
         }

@@ -1,6 +1,9 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <memory>
@@ -36,7 +39,13 @@ int main(int argc, char** argv) {
         QStringLiteral("image"),
         QStringLiteral("Firmware image (.dfu) offered by the demo; a stand-in otherwise."),
         QStringLiteral("path"));
-    parser.addOptions({port_option, folder_option, demo_option, model_option, version_option, image_option});
+    const QCommandLineOption sign_option(
+        QStringLiteral("sign-key"),
+        QStringLiteral("minisign secret key (unencrypted): every file under files/ is signed with it at start "
+                       "and served with its .minisig beside it."),
+        QStringLiteral("path"));
+    parser.addOptions(
+        {port_option, folder_option, demo_option, model_option, version_option, image_option, sign_option});
     parser.process(app);
 
     QTextStream out(stdout);
@@ -73,6 +82,28 @@ int main(int argc, char** argv) {
     if (!QDir(folder).exists()) {
         err << "no such folder: " << folder << '\n';
         return 1;
+    }
+
+    if (parser.isSet(sign_option)) {
+        // Signed by Debian's minisign, the tool a release is signed with, so the demo shows the real chain.
+        QDirIterator files(QDir(folder).filePath(QStringLiteral("files")), QDir::Files);
+        while (files.hasNext()) {
+            const QString file = files.next();
+            if (file.endsWith(QLatin1String(".minisig"))) {
+                continue;
+            }
+            QProcess minisign;
+            minisign.start(QStringLiteral("minisign"),
+                           {QStringLiteral("-S"), QStringLiteral("-s"), parser.value(sign_option),
+                            QStringLiteral("-m"), file, QStringLiteral("-t"),
+                            QStringLiteral("file:") + QFileInfo(file).fileName()});
+            minisign.closeWriteChannel();
+            if (!minisign.waitForFinished(60000) || minisign.exitStatus() != QProcess::NormalExit ||
+                minisign.exitCode() != 0) {
+                err << "cannot sign " << file << " with minisign: " << minisign.readAllStandardError() << '\n';
+                return 1;
+            }
+        }
     }
 
     HttpServer server;

@@ -1,0 +1,112 @@
+#!/bin/sh
+# End to end: the shipped Meldra on the simulator, run from a recorded per-user installation, against a
+# hostile update service. The service offers a newer "linux" program that is an unsigned shell script,
+# and answers the receiver's firmware check with a metadata body that never ends. Nothing may run, and the
+# program's memory must stay bounded while the body streams.
+# Usage: e2e_hostileservice.sh MELDRA HIDSIM   (starts Xvfb when DISPLAY is not set)
+set -u
+meldra=$(readlink -f "$1") hidsim=$(readlink -f "$2")
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" sh "$0" "$@"
+fi
+
+work=$(mktemp -d)
+service_pid= meldra_pid=
+cleanup() {
+    for pid in $meldra_pid $service_pid; do kill "$pid" 2>/dev/null; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap "exit 1" HUP INT TERM
+fail() {
+    echo "FAIL: $*" >&2
+    for log in "$work"/*.log; do echo "--- $log" >&2; tail -n 20 "$log" >&2; done
+    exit 1
+}
+rss_kb() { sed -n 's/^VmRSS:[^0-9]*\([0-9]*\).*/\1/p' "/proc/$meldra_pid/status" 2>/dev/null; }
+
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
+unset XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME
+mkdir -p "$HOME/.config/Corvin" "$TMPDIR" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+# The record names the folder Meldra runs from: as far as the program can tell, Installer put it there.
+printf '[General]\nInstallLocation=%s/\n' "$(dirname "$meldra")" > "$HOME/.config/Corvin/Sonella.ini"
+printf '{ "devices": [ { "type": "SorrelReceiver", "serial": "R-0001", "firmware": "1.45.0" } ] }\n' \
+    > "$work/scenario.json"
+
+cat > "$work/hostile.py" <<'PY'
+import socket, sys, threading
+marker = sys.argv[1]
+server = socket.socket()
+server.bind(("127.0.0.1", 0))
+server.listen(16)
+print("MELDRA_UPDATE_URL=http://127.0.0.1:%d" % server.getsockname()[1], flush=True)
+def serve(conn):
+    request = b""
+    while b"\r\n\r\n" not in request:
+        chunk = conn.recv(4096)
+        if not chunk:
+            return
+        request += chunk
+    target = request.split(b" ")[1].decode()
+    base = "http://127.0.0.1:%d" % server.getsockname()[1]
+    sent = 0
+    try:
+        if "/app_info/" in target:
+            body = ('{"apps":[{"latest_app_version":"9.0.0","app_update_url":"%s/files/setup.sh"}]}' % base).encode()
+        elif target == "/files/setup.sh":
+            body = ("#!/bin/sh\ntouch '%s'\n" % marker).encode()
+        elif "/dfu_firmware/" in target:
+            conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n")
+            conn.sendall(b'{"firmwares":[')
+            filler = b'{"fw_version_dongle":"no","pad":"' + b"x" * 4000 + b'"},'
+            while True:
+                conn.sendall(filler)
+                sent += len(filler)
+        else:
+            conn.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+            print("GET %s -> 404" % target, flush=True)
+            return
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % len(body) + body)
+        print("GET %s -> 200" % target, flush=True)
+    except OSError:
+        print("GET %s -> cut off by the client after %d bytes" % (target, sent), flush=True)
+    finally:
+        conn.close()
+while True:
+    conn, _ = server.accept()
+    threading.Thread(target=serve, args=(conn,), daemon=True).start()
+PY
+python3 "$work/hostile.py" "$work/marker" > "$work/service.log" 2>&1 &
+service_pid=$!
+n=100; while [ $n -gt 0 ] && ! grep -qs '^MELDRA_UPDATE_URL=' "$work/service.log"; do sleep 0.1; n=$((n - 1)); done
+url=$(sed -n 's/^MELDRA_UPDATE_URL=//p' "$work/service.log")
+[ -n "$url" ] || fail "the hostile service did not start"
+
+MELDRA_UPDATE_URL="$url" HIDSIM_SCENARIO="$work/scenario.json" LD_PRELOAD="$hidsim" \
+    "$meldra" > "$work/meldra.log" 2>&1 &
+meldra_pid=$!
+
+# Ten seconds of an endless body on loopback: unbounded, that is gigabytes.
+n=50; while [ $n -gt 0 ] && ! grep -q 'dfu_firmware' "$work/service.log"; do sleep 0.2; n=$((n - 1)); done
+start=$(rss_kb)
+[ -n "$start" ] || fail "Meldra is not running"
+peak=$start
+for _ in $(seq 50); do
+    sleep 0.2
+    now=$(rss_kb)
+    [ -n "$now" ] || fail "Meldra ended"
+    [ "$now" -gt "$peak" ] && peak=$now
+done
+grep -q 'dfu_firmware.*cut off by the client' "$work/service.log" ||
+    fail "the endless metadata body was not cut off"
+growth=$(( (peak - start) / 1024 ))
+echo "memory: ${start} kB when the body began, peak ${peak} kB (+${growth} MB)"
+[ "$growth" -lt 64 ] || fail "memory grew by ${growth} MB under an endless metadata body"
+[ ! -e "$work/marker" ] || fail "the unsigned installer ran"
+# Without a compiled-in key this build never asks for a program; with one, the unsigned file is refused.
+if grep -q '/files/setup.sh ' "$work/service.log"; then
+    grep -q '/files/setup.sh.minisig -> 404' "$work/service.log" || fail "the installer came without its signature check"
+fi
+find "$HOME" -type f -perm -u+x | grep -q . && fail "a downloaded file was left executable"
+kill -0 "$meldra_pid" 2>/dev/null || fail "Meldra did not keep running"
+echo "PASS: nothing ran, the endless body was cut off, memory +${growth} MB"
