@@ -1,5 +1,7 @@
 #include "tests/scenario/scenariowindow.h"
 
+#include "mediator/uisoftwareupdatemediator.h"
+
 #include <QDir>
 #include <QMetaProperty>
 #include <functional>

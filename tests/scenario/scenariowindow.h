@@ -13,6 +13,7 @@ class QQmlApplicationEngine;
 
 namespace UIMediator {
 class UIFirmwareUpdateMediator;
+class UISoftwareUpdateMediator;
 }
 namespace Updater {
 class UpdateManager;
