@@ -12,6 +12,7 @@
 
 #include "hiddfu/dfuprotocol.h"
 #include "hiddfu/dfusuffix.h"
+#include "hiddfu/widepath.h"
 
 namespace HidDfu {
 
@@ -44,7 +45,8 @@ int percentOf(std::uint32_t acked, std::uint32_t blocks) {
 }
 
 bool readFile(const char* path, std::vector<std::uint8_t>& out) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::ifstream in;
+    openUtf8(in, path, std::ios::binary | std::ios::ate);
     if (!in)
         return false;
     const std::streamoff size = in.tellg();
@@ -339,7 +341,8 @@ int DfuEngine::backup(const char* path) {
     std::vector<std::uint8_t> image;
     if (int code = readBack(image); code != Success)
         return code;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out;
+    openUtf8(out, path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     out.close();
     return out ? Success : FileError;

@@ -3,9 +3,10 @@
 #   scripts/test.sh            normal build, every test (GUI tests under Xvfb)
 #   scripts/test.sh --asan     the same with AddressSanitizer + UndefinedBehaviorSanitizer
 #   scripts/test.sh --tsan     ThreadSanitizer over the tests of the threaded subsystems
-#   scripts/test.sh --windows  syntax check of every source for Windows with MinGW-w64
+#   scripts/test.sh --windows  syntax check of every source for Windows with MinGW-w64, and the Windows
+#                              programs that need no Qt run under Wine
 #   scripts/test.sh --fuzz     every fuzz target for 20 s (clang, ASan + UBSan), after replaying kept inputs
-#   scripts/test.sh --ci       normal, ASan + UBSan, the short fuzz run and the Windows check, in that order
+#   scripts/test.sh --ci       normal, ASan + UBSan, the short fuzz run and the Windows checks, in that order
 #   scripts/test.sh --clean-install  the .deb installed and started in a minimal Debian root (root, network)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -50,18 +51,23 @@ tsan() {
         run_suite "$top/build-tsan" -L 'io|sim|firmware|online'
 }
 
+windows() {
+    "$top/scripts/windows-check.sh"
+    "$top/scripts/windows-run.sh"
+}
+
 case "${1:-}" in
     "") normal ;;
     --asan) asan ;;
     --tsan) tsan ;;
-    --windows) "$top/scripts/windows-check.sh" ;;
+    --windows) windows ;;
     --clean-install) clean_install ;;
     --fuzz) "$top/fuzz/run" 20 ;;
     --ci)
         normal
         asan
         "$top/fuzz/run" 20
-        "$top/scripts/windows-check.sh"
+        windows
         ;;
     *)
         sed -n '2,10p' "$0"

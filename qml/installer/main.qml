@@ -25,6 +25,10 @@ T.ApplicationWindow {
     }
 
     objectName: "installerWindow"
+    // Spelled out because a QML window otherwise reports only Qt.Window, and greying out the close entry
+    // of the system menu during an installation looks for the close button hint.
+    flags: Qt.Window | Qt.WindowTitleHint | Qt.WindowSystemMenuHint | Qt.WindowMinimizeButtonHint
+           | Qt.WindowMaximizeButtonHint | Qt.WindowCloseButtonHint
     visible: true
     width: 1000
     height: 680

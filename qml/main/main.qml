@@ -12,6 +12,10 @@ T.ApplicationWindow {
     id: root
     objectName: "mainWindow"
 
+    // Spelled out because a QML window otherwise reports only Qt.Window, and greying out the close entry
+    // of the system menu during an update looks for the close button hint.
+    flags: Qt.Window | Qt.WindowTitleHint | Qt.WindowSystemMenuHint | Qt.WindowMinimizeButtonHint
+           | Qt.WindowMaximizeButtonHint | Qt.WindowCloseButtonHint
     visible: true
     width: 520
     height: 422

@@ -132,6 +132,10 @@ private:
         QVERIFY(!m_engine->rootObjects().isEmpty());
         m_window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().first());
         QVERIFY(m_window);
+        // Without these hints Windows keeps the close entry of the system menu enabled during an update.
+        const Qt::WindowFlags hints = Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                      Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+        QCOMPARE(m_window->flags() & hints, hints);
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
         QCOMPARE(pageName(), QStringLiteral("welcomePage"));
         m_pagesShown = QStringList{pageName()};

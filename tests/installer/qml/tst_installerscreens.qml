@@ -98,6 +98,10 @@ TestCase {
 
     function test_closeRefusedWhileInstalling() {
         openInstaller(["Installer"], "sleep 0.6")
+        // Without these hints Windows keeps the close entry of the system menu enabled.
+        var hints = Qt.Window | Qt.WindowTitleHint | Qt.WindowSystemMenuHint | Qt.WindowMinimizeButtonHint
+                    | Qt.WindowCloseButtonHint
+        compare(window.flags & hints, hints, "window flags " + window.flags)
         click("installButton")
         tryCompare(window.installerMediator, "status", UIInstallerMediator.Installing)
         window.close()
