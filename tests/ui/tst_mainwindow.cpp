@@ -14,6 +14,7 @@
 #include "app/registration.h"
 #include "mediator/uifirmwareupdatemediator.h"
 #include "sim/hidsim.h"
+#include "updater/updatemanager.h"
 #include "tools/updateservice/catalog.h"
 #include "tools/updateservice/httpserver.h"
 
@@ -48,6 +49,7 @@ quint16 freePort() {
 }
 
 const QString kCarriedReceiverImage = QStringLiteral(":/firmware/46d.a92.ff00.1/Sorrel_Dongle_T1.46.0.dfu");
+const QString kCarriedHeadsetImage = QStringLiteral(":/firmware/46d.a93.ff00.1/Sorrel_Headset_T1.46.0.dfu");
 
 int plug(DeviceType type, const QString& serial, const QString& firmware,
          const HidSim::RepairScript& repair = {}) {
@@ -233,18 +235,40 @@ private slots:
         QVERIFY(!item(QStringLiteral("headsetTile"))->isEnabled());
     }
 
+    void asksForANewerProgramAtStart_data() {
+        QTest::addColumn<bool>("ourInstallation");
+        QTest::newRow("recorded per-user installation") << true;
+        QTest::newRow("copy of the package manager or a build") << false;
+    }
+
+    // Only a copy that Installer put there asks for a newer program; any other copy leaves its updates
+    // to whoever installed it, and still asks for firmware.
     void asksForANewerProgramAtStart() {
+        QFETCH(bool, ourInstallation);
+        auto* updates = qobject_cast<Updater::UpdateManager*>(m_app.updateManager());
+        QVERIFY(updates);
+        updates->setChecksProgram(ourInstallation);
+        struct Restore {
+            Updater::UpdateManager* updates;
+            ~Restore() { updates->setChecksProgram(false); }
+        } restore{updates};
         m_service.clearRequests();
         startWindow();
-        const auto asked = [this] {
+        const auto asked = [this](const char* what) {
             for (const QByteArray& target : m_service.requests()) {
-                if (target.contains("/app_info/linux/")) {
+                if (target.contains(what)) {
                     return true;
                 }
             }
             return false;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(asked(), 5000);
+        if (ourInstallation) {
+            QTRY_VERIFY_WITH_TIMEOUT(asked("/app_info/linux/"), 5000);
+        } else {
+            // The other row shows how soon the question goes out when it is asked at all.
+            QTest::qWait(1500);
+            QVERIFY(!asked("/app_info/"));
+        }
     }
 
     void devicePagesShowTheDeviceAndGoBack_data() {
@@ -390,7 +414,9 @@ private slots:
         QFETCH(QString, errorPage);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("image.dfu"));
-        QVERIFY(QFile::copy(kCarriedReceiverImage, path));
+        // An image for the device's own model: a foreign one is refused before the device is touched.
+        QVERIFY(QFile::copy(type == int(DeviceType::SorrelReceiver) ? kCarriedReceiverImage : kCarriedHeadsetImage,
+                            path));
         // The device leaves for update mode and does not come back within the worker's wait.
         HidSim::Timings bus = HidSim::timings();
         bus.reenumerateMs = 60000;
