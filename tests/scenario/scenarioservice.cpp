@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QUrl>
 #include <memory>
 
 #include "tools/updateservice/catalog.h"
@@ -105,8 +106,9 @@ bool ScenarioService::offerProgram(const QString& platform, const QString& versi
     if (url.isEmpty()) {
         return false;
     }
-    const QString signature_path =
-        m_folder.filePath(QStringLiteral("files/") + QFileInfo(file).fileName() + QStringLiteral(".minisig"));
+    // Beside the copy under its unique name, where the program looks for it.
+    const QString served = QUrl::fromPercentEncoding(url.section(QLatin1Char('/'), -1).toLatin1());
+    const QString signature_path = m_folder.filePath(QStringLiteral("files/") + served + QStringLiteral(".minisig"));
     QFile::remove(signature_path);
     if (!signature.isEmpty()) {
         QFile out(signature_path);
