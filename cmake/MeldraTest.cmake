@@ -1,17 +1,11 @@
 # meldra_test(NAME label SOURCES ... [LIBS ...] [GUI] [TIMEOUT s])
-# Builds a Qt Test executable on the core library and the HID simulator and registers it with CTest.
+# Builds a Qt Test executable on the layers it names in LIBS and the HID simulator (the tests' hidapi),
+# and registers it with CTest.
 # GUI tests run under Xvfb; the test command starts one server for the whole suite and exports DISPLAY.
 function(meldra_test name)
     cmake_parse_arguments(T "GUI" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE meldracore Qt5::Test ${T_LIBS})
-    # The core's engine adapter needs the engine whenever the linker pulls it in; the engine before the
-    # simulator, which provides the engine's hidapi symbols.
-    foreach(lib hiddfu hidsim)
-        if(TARGET ${lib})
-            target_link_libraries(${name} PRIVATE ${lib})
-        endif()
-    endforeach()
+    target_link_libraries(${name} PRIVATE Qt5::Test ${T_LIBS} hidsim)
     meldra_warnings(${name})
     add_test(NAME ${name} COMMAND ${name})
     if(NOT T_TIMEOUT)

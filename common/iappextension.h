@@ -2,7 +2,7 @@
 
 #include <QObject>
 
-#include "common/smarttype.h"
+#include "base/smarttype.h"
 
 namespace Common {
 

@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QUrl>
 
-#include "common/smarttype.h"
+#include "base/smarttype.h"
 
 namespace Common {
 

@@ -3,8 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
-#include "common/nocopyable.h"
-#include "common/smarttype.h"
+#include "base/nocopyable.h"
+#include "base/smarttype.h"
 #include "io/deviceid.h"
 
 namespace DFU {

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "common/smarttype.h"
+#include "base/smarttype.h"
 
 namespace Io {
 

@@ -4,7 +4,7 @@
 #include <QObject>
 #include <cstddef>
 
-#include "common/smarttype.h"
+#include "base/smarttype.h"
 #include "io/deviceid.h"
 
 namespace Io {

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "common/nocopyable.h"
+#include "base/nocopyable.h"
 #include "io/iiocontext.h"
 
 namespace Io {

@@ -294,6 +294,3 @@ IoDeviceInfoList IoDeviceScanner::filterBySerialNumber(const IoDeviceInfoList& l
 }
 
 }  // namespace Io
-
-// Compiled here rather than in the core's shared moc unit, which the installer links without the HID code.
-#include "moc_iodevicescanner.cpp"

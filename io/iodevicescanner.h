@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "common/smarttype.h"
+#include "base/smarttype.h"
 #include "io/iiocontext.h"
 #include "io/iodeviceinfo.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "common/nocopyable.h"
+#include "base/nocopyable.h"
 #include "io/deviceid.h"
 #include "io/iiocontext.h"
 #include "io/iiodevice.h"

@@ -317,6 +317,3 @@ UIFirmwareUpdateMediator::Status UIFirmwareUpdateMediator::fromFirmware(Firmware
 }
 
 }  // namespace UIMediator
-
-// Compiled here rather than in the core's shared moc unit, which the installer links without the engine.
-#include "moc_uifirmwareupdatemediator.cpp"

@@ -3,7 +3,7 @@
 #include <QLocalServer>
 #include <QString>
 
-#include "common/nocopyable.h"
+#include "base/nocopyable.h"
 
 class QSharedMemory;
 

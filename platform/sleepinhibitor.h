@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/nocopyable.h"
+#include "base/nocopyable.h"
 
 namespace Platform {
 

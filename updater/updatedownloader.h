@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "common/smarttype.h"
+#include "base/smarttype.h"
 #include "io/deviceid.h"
 #include "io/version.h"
 #include "updater/globalid.h"

@@ -6,7 +6,7 @@
 #include <optional>
 #include <unordered_map>
 
-#include "common/smarttype.h"
+#include "base/smarttype.h"
 #include "updater/globalid.h"
 #include "updater/minisign.h"
 #include "updater/updaterecord.h"

@@ -3,7 +3,7 @@
 #include <QMetaType>
 #include <QString>
 
-#include "common/smarttype.h"
+#include "base/smarttype.h"
 #include "io/version.h"
 
 namespace Updater {

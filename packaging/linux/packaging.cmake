@@ -34,9 +34,7 @@ install(FILES ${generated}/Installer.1.gz DESTINATION share/man/man1 COMPONENT $
 
 # Shipped binaries resolve every symbol at start, so that their relocations can be made read-only.
 foreach(target Meldra Installer hiddfu)
-    if(TARGET ${target})
-        target_link_options(${target} PRIVATE -Wl,-z,relro,-z,now)
-    endif()
+    target_link_options(${target} PRIVATE -Wl,-z,relro,-z,now)
 endforeach()
 
 set(CPACK_GENERATOR DEB TGZ)
@@ -82,25 +80,23 @@ include(CPack)
 # The installer bundle: Installer with the program's archive in its data/ folder, as the installer expects
 # it, and the same as one self-extracting program (what the update service offers for download). Every
 # file comes from the install rules, stripped, with no run path into the build folder.
-if(TARGET Installer AND TARGET Meldra)
-    if(NOT CMAKE_BUILD_TYPE STREQUAL "Release")
-        message(STATUS "The installer bundle of this ${CMAKE_BUILD_TYPE} build is for tests; "
-                       "scripts/package.sh makes the Release one")
-    endif()
-    set(bundle ${CMAKE_BINARY_DIR}/installer-bundle)
-    set(staging ${CMAKE_BINARY_DIR}/installer-package)
-    set(MELDRA_INSTALLER_RUN ${CMAKE_BINARY_DIR}/Sonella-Installer-${PROJECT_VERSION}.run CACHE INTERNAL
-        "The installer bundle as one self-extracting program")
-    add_custom_target(installer_bundle
-        COMMAND ${CMAKE_COMMAND} -E rm -rf ${bundle} ${staging}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${bundle}/data
-        COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -G TGZ
-                -B ${staging} -D CPACK_PACKAGE_FILE_NAME=Meldra
-        COMMAND ${CMAKE_COMMAND} -E copy ${staging}/Meldra.tar.gz ${bundle}/data/Meldra.tar.gz
-        COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --component ${MELDRA_INSTALLER_COMPONENT}
-                --prefix ${bundle} --strip
-        COMMAND sh ${linux}/make-selfextracting.sh ${linux}/installer-header.sh ${bundle} ${MELDRA_INSTALLER_RUN}
-        DEPENDS Meldra Installer hiddfu
-        COMMENT "Installer bundle in ${bundle}"
-        VERBATIM)
+if(NOT CMAKE_BUILD_TYPE STREQUAL "Release")
+    message(STATUS "The installer bundle of this ${CMAKE_BUILD_TYPE} build is for tests; "
+                   "scripts/package.sh makes the Release one")
 endif()
+set(bundle ${CMAKE_BINARY_DIR}/installer-bundle)
+set(staging ${CMAKE_BINARY_DIR}/installer-package)
+set(MELDRA_INSTALLER_RUN ${CMAKE_BINARY_DIR}/Sonella-Installer-${PROJECT_VERSION}.run CACHE INTERNAL
+    "The installer bundle as one self-extracting program")
+add_custom_target(installer_bundle
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${bundle} ${staging}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${bundle}/data
+    COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -G TGZ
+            -B ${staging} -D CPACK_PACKAGE_FILE_NAME=Meldra
+    COMMAND ${CMAKE_COMMAND} -E copy ${staging}/Meldra.tar.gz ${bundle}/data/Meldra.tar.gz
+    COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --component ${MELDRA_INSTALLER_COMPONENT}
+            --prefix ${bundle} --strip
+    COMMAND sh ${linux}/make-selfextracting.sh ${linux}/installer-header.sh ${bundle} ${MELDRA_INSTALLER_RUN}
+    DEPENDS Meldra Installer hiddfu
+    COMMENT "Installer bundle in ${bundle}"
+    VERBATIM)

@@ -12,18 +12,16 @@ set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/windows/license.txt)
 set(CPACK_PACKAGE_EXECUTABLES Meldra "Sonella")
 include(CPack)
 
-if(TARGET Installer AND TARGET Meldra)
-    set(bundle ${CMAKE_BINARY_DIR}/installer-bundle)
-    set(staging ${CMAKE_BINARY_DIR}/installer-package)
-    add_custom_target(installer_bundle
-        COMMAND ${CMAKE_COMMAND} -E rm -rf ${bundle} ${staging}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${bundle}/data
-        COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -G WIX
-                -B ${staging} -D CPACK_PACKAGE_FILE_NAME=Meldra
-        COMMAND ${CMAKE_COMMAND} -E copy ${staging}/Meldra.msi ${bundle}/data/Meldra.msi
-        COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --component ${MELDRA_INSTALLER_COMPONENT}
-                --prefix ${bundle} --strip
-        DEPENDS Meldra Installer hiddfu
-        COMMENT "Installer bundle in ${bundle}"
-        VERBATIM)
-endif()
+set(bundle ${CMAKE_BINARY_DIR}/installer-bundle)
+set(staging ${CMAKE_BINARY_DIR}/installer-package)
+add_custom_target(installer_bundle
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${bundle} ${staging}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${bundle}/data
+    COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -G WIX
+            -B ${staging} -D CPACK_PACKAGE_FILE_NAME=Meldra
+    COMMAND ${CMAKE_COMMAND} -E copy ${staging}/Meldra.msi ${bundle}/data/Meldra.msi
+    COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --component ${MELDRA_INSTALLER_COMPONENT}
+            --prefix ${bundle} --strip
+    DEPENDS Meldra Installer hiddfu
+    COMMENT "Installer bundle in ${bundle}"
+    VERBATIM)
