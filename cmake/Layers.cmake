@@ -87,8 +87,7 @@ function(meldra_layer_link_check)
     get_property(layers GLOBAL PROPERTY MELDRA_LAYERS)
     foreach(layer ${layers})
         add_library(${layer}_linkcheck SHARED EXCLUDE_FROM_ALL ${stub})
-        target_link_libraries(${layer}_linkcheck PRIVATE -Wl,--whole-archive ${layer} -Wl,--no-whole-archive
-                                                         ${ARGN})
+        target_link_libraries(${layer}_linkcheck PRIVATE -Wl,--whole-archive ${layer} -Wl,--no-whole-archive)
         target_link_options(${layer}_linkcheck PRIVATE -Wl,--no-undefined)
         set_target_properties(${layer}_linkcheck PROPERTIES AUTOMOC OFF LIBRARY_OUTPUT_DIRECTORY
                                                             ${CMAKE_BINARY_DIR}/layercheck)
