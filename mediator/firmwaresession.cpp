@@ -171,28 +171,39 @@ FirmwareSession::Status FirmwareSession::storeStatus(Status status) {
     return m_status.exchange(status);
 }
 
-bool FirmwareSession::storeStatusUnlessCanceled(Status status) {
-    Status current = m_status.load();
-    while (current != Status::Canceled) {
-        if (m_status.compare_exchange_weak(current, status))
-            return true;
-    }
-    return false;
+void FirmwareSession::cancel() {
+    const std::lock_guard<std::mutex> locker(m_statusMutex);
+    m_status.store(Status::Canceled);
+}
+
+bool FirmwareSession::storeAndSignalUpdateStatus(Status status, DeviceType type) {
+    const std::lock_guard<std::mutex> locker(m_statusMutex);
+    if (m_status.load() == Status::Canceled)
+        return false;
+    m_status.store(status);
+    signalUpdateStatus(status, type);
+    return true;
+}
+
+bool FirmwareSession::storeAndSignalRepairStatus(Status status, DeviceType type) {
+    const std::lock_guard<std::mutex> locker(m_statusMutex);
+    if (m_status.load() == Status::Canceled)
+        return false;
+    m_status.store(status);
+    if (m_listener.repairStatus)
+        m_listener.repairStatus(status, type);
+    return true;
 }
 
 void FirmwareSession::signalProgress(int percents, DeviceType type) const {
-    if (m_listener.progress)
+    const std::lock_guard<std::mutex> locker(m_statusMutex);
+    if (m_listener.progress && m_status.load() != Status::Canceled)
         m_listener.progress(percents, type);
 }
 
 void FirmwareSession::signalUpdateStatus(Status status, DeviceType type) const {
     if (m_listener.updateStatus)
         m_listener.updateStatus(status, type);
-}
-
-void FirmwareSession::signalRepairStatus(Status status, DeviceType type) const {
-    if (m_listener.repairStatus)
-        m_listener.repairStatus(status, type);
 }
 
 }  // namespace UIMediator

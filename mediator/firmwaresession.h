@@ -73,13 +73,16 @@ public:
 
     [[nodiscard]] Status status() const;
     Status storeStatus(Status status);
-    // For the intermediate statuses: a cancel that came first must not be wiped out, or the worker would
-    // never see it.
-    bool storeStatusUnlessCanceled(Status status);
+    void cancel();
+    // An intermediate status is stored and signalled under the lock that cancel() takes: either it is
+    // signalled before the cancel, or, once a cancel is stored, neither stored nor signalled at all (false).
+    // Storing it over a cancel would also wipe the cancel out before the worker could see it.
+    bool storeAndSignalUpdateStatus(Status status, DeviceType type);
+    bool storeAndSignalRepairStatus(Status status, DeviceType type);
 
+    // Not after a cancel either, for the same reason.
     void signalProgress(int percents, DeviceType type) const;
     void signalUpdateStatus(Status status, DeviceType type) const;
-    void signalRepairStatus(Status status, DeviceType type) const;
 
 private:
     bool sendCommand(const Io::DeviceId& target, const QString& serial_number,
@@ -91,6 +94,7 @@ private:
     Io::IoDeviceInfoList m_cache;
     const Io::IIoContext::Shared m_context;
     const Io::IoDeviceScanner::Shared m_scanner;
+    mutable std::mutex m_statusMutex;
     std::atomic<Status> m_status{Status::None};
     std::atomic<bool> m_closing{false};
     const Listener m_listener;

@@ -25,10 +25,9 @@ void RepairWorker::operator()() const {
         session.storeStatus(Status::DeviceError);
         return;
     }
-    (void)session.storeStatusUnlessCanceled(Status::Repairing);
-    session.signalRepairStatus(Status::Repairing, m_type);
-
-    for (;;) {
+    // Cancelled before the receiver was followed: the pairing it started is ended below like any other.
+    const bool repairing = session.storeAndSignalRepairStatus(Status::Repairing, m_type);
+    while (repairing) {
         const std::optional<quint8> state = Io::DeviceReports::pollRepair(*device);
         if (!state) {
             session.storeStatus(Status::DeviceError);

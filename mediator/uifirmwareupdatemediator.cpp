@@ -16,16 +16,21 @@ namespace {
 
 using Scanner = Io::IoDeviceScanner;
 
+void startThread(QThread& thread) {
+    thread.start(QThread::InheritPriority);
+}
+
 }  // namespace
 
 UIFirmwareUpdateMediator::UIFirmwareUpdateMediator(Io::IIoContext::Shared context,
                                                    Io::IoDeviceScanner::Shared scanner, QObject* parent)
     : IUIMediator(parent),
-      m_session(std::make_unique<FirmwareSession>(std::move(context), std::move(scanner), listener())) {}
+      m_session(std::make_unique<FirmwareSession>(std::move(context), std::move(scanner), listener())),
+      m_threadStarter(&startThread) {}
 
 UIFirmwareUpdateMediator::~UIFirmwareUpdateMediator() {
     if (m_thread && m_thread->isRunning())
-        m_session->storeStatus(Firmware::Status::Canceled);
+        m_session->cancel();
     if (m_thread)
         joinWorker();
     m_thread.reset();
@@ -45,6 +50,10 @@ void UIFirmwareUpdateMediator::setUpdaterFactory(UpdaterFactory factory) {
     if (isRunning())
         return;
     m_session->setUpdaterFactory(std::move(factory));
+}
+
+void UIFirmwareUpdateMediator::setThreadStarter(ThreadStarter starter) {
+    m_threadStarter = starter ? std::move(starter) : ThreadStarter(&startThread);
 }
 
 void UIFirmwareUpdateMediator::setClosing() {
@@ -112,7 +121,7 @@ bool UIFirmwareUpdateMediator::repair(DeviceType _device_type) {
 bool UIFirmwareUpdateMediator::cancel() {
     if (!isRunning())
         return false;
-    m_session->storeStatus(Firmware::Status::Canceled);
+    m_session->cancel();
     joinWorker();
     return true;
 }
@@ -242,14 +251,35 @@ void UIFirmwareUpdateMediator::startWorker(std::unique_ptr<QThread> thread, Oper
     // Connected after the direct one, so it is queued after the status was read.
     connect(m_thread.get(), &QThread::finished, this,
             [this, operation, type, final_status] { signalStatus(operation, final_status->load(), type); });
-    m_thread->start(QThread::InheritPriority);
+    m_threadStarter(*m_thread);
+    // A thread that was created runs now or has already passed its finished handler. One that could not
+    // be created is left by Qt with neither signal to come (and, on Windows, marked finished).
+    if (!m_thread->isRunning() && !m_workerDone.load(std::memory_order_acquire))
+        endUnstartedWorker(operation, type);
+}
+
+void UIFirmwareUpdateMediator::endUnstartedWorker(Operation operation, DeviceType type) {
+    const Firmware::Status failure =
+        operation == Operation::Update ? Firmware::Status::Failed : Firmware::Status::DeviceError;
+    m_session->storeStatus(failure);
+    m_workerDone.store(true, std::memory_order_release);
+    // Queued like the handlers of a thread that ran, so the caller learns the outcome after update() or
+    // repair() has returned, Started first.
+    QMetaObject::invokeMethod(
+        this,
+        [this, operation, type, failed = fromFirmware(failure)] {
+            signalStatus(operation, Status::Started, type);
+            signalStatus(operation, failed, type);
+        },
+        Qt::QueuedConnection);
 }
 
 void UIFirmwareUpdateMediator::joinWorker() {
     m_thread->wait();
-    // The finished handler's release store is the last thing the worker thread does in our code.
-    while (!m_workerDone.load(std::memory_order_acquire))
-        QThread::yieldCurrentThread();
+    // wait() returns only once the thread is past its finished handler, so the flag is set by now, also
+    // for a thread that never ran. The acquire pairs with the handler's release for ThreadSanitizer, which
+    // does not see Qt's own synchronisation.
+    (void)m_workerDone.load(std::memory_order_acquire);
 }
 
 FirmwareSession::Listener UIFirmwareUpdateMediator::listener() {

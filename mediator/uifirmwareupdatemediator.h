@@ -57,6 +57,9 @@ public:
     using Timings = FirmwareTimings;
 
     using UpdaterFactory = std::function<DFU::IUpdater*()>;
+    // Starts a worker's thread. Tests stand in one that fails as thread creation can; null restores
+    // QThread::start.
+    using ThreadStarter = std::function<void(QThread&)>;
 
     UIFirmwareUpdateMediator(Io::IIoContext::Shared context, Io::IoDeviceScanner::Shared scanner,
                              QObject* parent = nullptr);
@@ -66,6 +69,7 @@ public:
     void setTimings(const Timings& timings);
     [[nodiscard]] Timings timings() const;
     void setUpdaterFactory(UpdaterFactory factory);
+    void setThreadStarter(ThreadStarter starter);
     // The program is closing: waits for a device end at once, so the running operation ends promptly.
     void setClosing();
 
@@ -108,6 +112,9 @@ private:
 
     // QThread::wait plus the handshake with the thread's last act, after which the thread object may go.
     void joinWorker();
+    // The thread could not be created: the operation ends with its failure status, signalled as a worker
+    // that fails at once would have it.
+    void endUnstartedWorker(Operation operation, DeviceType type);
 
     [[nodiscard]] Status loadStatus() const;
     // The worker's signals, emitted on its thread.
@@ -119,6 +126,7 @@ private:
     static Status fromFirmware(Firmware::Status status);
 
     const std::unique_ptr<FirmwareSession> m_session;
+    ThreadStarter m_threadStarter;
     std::unique_ptr<QThread> m_thread;
     std::atomic<bool> m_workerDone{true};
 };

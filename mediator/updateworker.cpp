@@ -64,8 +64,10 @@ void UpdateWorker::operator()() const {
         return;
     }
 
-    (void)session.storeStatusUnlessCanceled(Status::Updating);
-    session.signalUpdateStatus(Status::Updating, m_type);
+    // A cancel that came while the engine took the image ends the update here; letting go of the updater
+    // stops the transfer as a cancel in the loop below would.
+    if (!session.storeAndSignalUpdateStatus(Status::Updating, m_type))
+        return;
 
     quint8 last = 0;
     for (;;) {

@@ -12,6 +12,20 @@ SignalRecorder::SignalRecorder(Mediator& mediator) {
             [this](Status status, DeviceType type) { record(Kind::Update, static_cast<int>(status), type); });
     connect(&mediator, &Mediator::repairStatusChanged, this,
             [this](Status status, DeviceType type) { record(Kind::Repair, static_cast<int>(status), type); });
+
+    const auto note = [this, &mediator](Status status) {
+        if (status != Status::Started && !isFinal(status) && mediator.getLastStatus() == Status::Canceled)
+            ++m_emittedAfterCancel;
+    };
+    connect(
+        &mediator, &Mediator::updateProgressChanged, this,
+        [note](int, DeviceType) { note(Status::Updating); }, Qt::DirectConnection);
+    connect(
+        &mediator, &Mediator::updateStatusChanged, this, [note](Status status, DeviceType) { note(status); },
+        Qt::DirectConnection);
+    connect(
+        &mediator, &Mediator::repairStatusChanged, this, [note](Status status, DeviceType) { note(status); },
+        Qt::DirectConnection);
 }
 
 void SignalRecorder::record(Kind kind, int value, DeviceType type) {
@@ -83,6 +97,8 @@ QString SignalRecorder::orderProblem() const {
     }
     if (started != 1 || finals != 1)
         return QStringLiteral("Started %1 times, %2 final statuses").arg(started).arg(finals);
+    if (static_cast<Status>(last.value) == Status::Canceled && m_emittedAfterCancel > 0)
+        return QStringLiteral("%1 signals emitted after the cancel").arg(m_emittedAfterCancel.load());
     return {};
 }
 

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QVector>
+#include <atomic>
 #include <memory>
 
 #include "io/iocontext.h"
@@ -35,9 +36,13 @@ public:
     // A final status has been signalled.
     [[nodiscard]] bool ended() const;
     [[nodiscard]] Status finalStatus() const;
-    // Started exactly once and first, one final status and that last; intermediate ones in between.
+    // Started exactly once and first, one final status and that last; intermediate ones in between; and
+    // when the end is Canceled, no progress or intermediate status emitted once the cancel was stored.
     [[nodiscard]] QString orderProblem() const;
-    void clear() { m_events.clear(); }
+    void clear() {
+        m_events.clear();
+        m_emittedAfterCancel = 0;
+    }
 
     static bool isFinal(Status status);
 
@@ -48,6 +53,8 @@ private:
     void record(Kind kind, int value, DeviceType type);
 
     QVector<Event> m_events;
+    // Counted as the worker emits, where the stored status tells whether a cancel came first.
+    std::atomic<int> m_emittedAfterCancel{0};
 };
 
 // A mediator on the simulated bus with short waits, and the bus's traffic as the device saw it.

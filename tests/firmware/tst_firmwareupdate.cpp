@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
 #include <csignal>
 #include <functional>
 #include <vector>
@@ -24,6 +25,7 @@ enum class Action {
     UnplugInUpdateMode,  // once the worker has seen the device in update mode, before the engine connects
     SecondDeviceInUpdateMode,  // likewise, another device of the type joins in update mode
     CancelInDriverStep,
+    CancelInUpgrade,  // after the engine has taken the image, before the worker stores Updating
     CancelOnStarted,  // while the worker waits for a device that never shows up
     CancelOnUpdating,
     CancelOnRebooting,
@@ -68,13 +70,15 @@ bool writeAll(const QString& path, const QByteArray& bytes) {
 // script's 100 is given only once the device has the whole image, so the restart that follows is genuine.
 class ScriptedProgressUpdater : public DFU::IUpdater {
 public:
-    explicit ScriptedProgressUpdater(QVector<int> script) : m_script(std::move(script)) {}
+    // upgrade, when given, answers in place of the engine, which then never starts a transfer.
+    explicit ScriptedProgressUpdater(QVector<int> script, std::function<bool()> upgrade = {})
+        : m_script(std::move(script)), m_upgrade(std::move(upgrade)) {}
 
     bool connect(quint16 v, quint16 p, quint16 page, quint16 usage) override {
         return m_real.connect(v, p, page, usage);
     }
     bool connect(const Io::DeviceId& id) override { return m_real.connect(id); }
-    bool upgrade(const QString& path) override { return m_real.upgrade(path); }
+    bool upgrade(const QString& path) override { return m_upgrade ? m_upgrade() : m_real.upgrade(path); }
     bool backup(const QString& path) override { return m_real.backup(path); }
     bool resetDevice() override { return m_real.resetDevice(); }
     bool disconnect() override { return m_real.disconnect(); }
@@ -96,6 +100,7 @@ public:
 private:
     DFU::Updater m_real;
     QVector<int> m_script;
+    std::function<bool()> m_upgrade;
     int m_next = 0;
 };
 
@@ -128,6 +133,8 @@ private slots:
     void queriesDuringAnUpdate();
     void destroyingCancelsTheWorker();
     void secondUpdateAfterTheFirst();
+    void workerThatCannotStart_data();
+    void workerThatCannotStart();
 
 private:
     QTemporaryDir m_images;
@@ -141,7 +148,8 @@ void TestFirmwareUpdate::initTestCase() {
     QVERIFY(!corrupted.isEmpty());
     corrupted[1000] = static_cast<char>(corrupted.at(1000) ^ 0x5a);
     QVERIFY(writeAll(m_images.filePath(QStringLiteral("Corrupted_T1.47.0.dfu")), corrupted));
-    QVERIFY(writeAll(m_images.filePath(QStringLiteral("Truncated_T1.47.0.dfu")), readAll(kCarriedReceiver).left(5000)));
+    QVERIFY(writeAll(m_images.filePath(QStringLiteral("Truncated_T1.47.0.dfu")),
+                     readAll(kCarriedReceiver).left(5000)));
     QVERIFY(writeAll(m_images.filePath(QStringLiteral("Plus_Receiver_T1.50.0.dfu")),
                      makeImage(0x0aa9, 300000, 0xa5)));
 }
@@ -253,6 +261,9 @@ void TestFirmwareUpdate::updateMatrix_data() {
     QTest::newRow("cancel in the driver step")
         << DeviceType::SorrelReceiver << U << Image::Default << none << clean << 0 << 50 << 3000 << 800 << Action::CancelInDriverStep
         << Expect{Status::Canceled, 0, false, 0, false, old};
+    QTest::newRow("cancel as the engine takes the image")
+        << DeviceType::SorrelHeadset << U << Image::Default << none << clean << 0 << 50 << 3000 << 20 << Action::CancelInUpgrade
+        << Expect{Status::Canceled, 0, false, 0, false, old};
     QTest::newRow("cancel during transfer")
         << DeviceType::SorrelReceiver << U << Image::Default << none << clean << 100 << 50 << 3000 << 20 << Action::CancelOnUpdating
         << Expect{Status::Canceled, 0, true, 0, false, old};
@@ -325,6 +336,20 @@ void TestFirmwareUpdate::updateMatrix() {
 
     Mediator& mediator = harness.mediator();
     bool acted = false;
+    std::atomic<bool> upgrading{false};
+    if (action == Action::CancelInUpgrade) {
+        // The engine's answer is held until the cancel is stored, so the cancel lands in that gap.
+        mediator.setUpdaterFactory([&] {
+            return new ScriptedProgressUpdater({}, [&] {
+                upgrading = true;
+                QElapsedTimer clock;
+                clock.start();
+                while (mediator.getLastStatus() != Status::Canceled && clock.elapsed() < 5000)
+                    QThread::msleep(1);
+                return true;
+            });
+        });
+    }
     const auto waitUntilSeenInUpdateMode = [&] {
         // The worker polls every 10 ms; 200 ms later it is inside the driver pause.
         QTRY_VERIFY(HidSim::device(device).present && HidSim::device(device).mode == HidSim::Mode::Update);
@@ -382,6 +407,10 @@ void TestFirmwareUpdate::updateMatrix() {
             break;
         case Action::CancelInDriverStep:
             waitUntilSeenInUpdateMode();
+            acted = mediator.cancel();
+            break;
+        case Action::CancelInUpgrade:
+            QTRY_VERIFY(upgrading);
             acted = mediator.cancel();
             break;
         default:
@@ -720,6 +749,52 @@ void TestFirmwareUpdate::secondUpdateAfterTheFirst() {
     QCOMPARE(harness.recorder().statuses().first(), Status::Started);
     QCOMPARE(harness.recorder().finalStatus(), Status::Finished);
     QCOMPARE(FirmwareHarness::writes(0xffc0, QStringLiteral("H-1"), FirmwareHarness::kPostUpdate), 1);
+}
+
+void TestFirmwareUpdate::workerThatCannotStart_data() {
+    QTest::addColumn<DeviceType>("type");
+    QTest::addColumn<HidSim::Mode>("mode");
+    QTest::addColumn<bool>("repair");
+    QTest::addColumn<Status>("failure");
+    QTest::newRow("update from normal mode")
+        << DeviceType::SorrelReceiver << HidSim::Mode::Normal << false << Status::Failed;
+    QTest::newRow("update in update mode")
+        << DeviceType::SorrelHeadset << HidSim::Mode::Update << false << Status::Failed;
+    QTest::newRow("repair") << DeviceType::SorrelReceiver << HidSim::Mode::Normal << true
+                            << Status::DeviceError;
+}
+
+void TestFirmwareUpdate::workerThatCannotStart() {
+    QFETCH(DeviceType, type);
+    QFETCH(HidSim::Mode, mode);
+    QFETCH(bool, repair);
+    QFETCH(Status, failure);
+    FirmwareHarness harness;
+    const int device = FirmwareHarness::plug(type, mode, QStringLiteral("T-1"));
+    HidSim::RepairScript paired;
+    paired.outcome = 0x40;
+    QVERIFY(HidSim::setRepair(device, paired));
+    Mediator& mediator = harness.mediator();
+    const auto start = [&] { return repair ? mediator.repair(type) : mediator.update(type); };
+
+    // What Qt leaves when the system refuses a thread: not running, and neither started nor finished.
+    mediator.setThreadStarter([](QThread&) {});
+    QVERIFY(start());
+    QVERIFY(!mediator.isRunning());
+    QCOMPARE(mediator.getLastStatus(), failure);
+    QVERIFY(harness.recorder().events().isEmpty());
+    QVERIFY(harness.waitForEnd(2000));
+    QCOMPARE(harness.recorder().statuses(), QVector<Status>({Status::Started, failure}));
+    QCOMPARE(FirmwareHarness::writes(kUpdatePage), 0);
+
+    // Nothing is left waiting for the thread that never ran: the next operation starts and ends.
+    mediator.setThreadStarter(nullptr);
+    harness.recorder().clear();
+    QTRY_VERIFY(mediator.count(type) == 1);
+    QVERIFY(start());
+    QVERIFY(harness.waitForEnd());
+    QCOMPARE(harness.recorder().statuses().first(), Status::Started);
+    QCOMPARE(harness.recorder().finalStatus(), Status::Finished);
 }
 
 QTEST_GUILESS_MAIN(TestFirmwareUpdate)
