@@ -16,6 +16,8 @@ T.Button {
     font.pixelSize: Theme.fontSizeLarge
     font.bold: true
     hoverEnabled: false
+    // Set here: Qt names a button from its text only when the text changes after a screen reader started.
+    Accessible.name: text
 
     // The two values in which the main program's copy of this control differs.
     QtObject {
@@ -38,6 +40,7 @@ T.Button {
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideRight
+        Accessible.ignored: true
         color: control.themed(Theme.fontColorEnabled, variant.disabledTextColor,
                               Theme.fontColorPressed, Theme.fontColorHovered)
     }
@@ -52,5 +55,20 @@ T.Button {
                                      Theme.borderColorPressed, Theme.borderColorHovered)
         color: control.themed(Theme.backgroundColorEnabled, Theme.backgroundColorDisabled,
                               Theme.backgroundColorPressed, Theme.backgroundColorHovered)
+    }
+
+    // Space is the button's own key; Enter is what people also press on a focused button.
+    Keys.onReturnPressed: {
+        if (!event.isAutoRepeat)
+            control.clicked()
+    }
+    Keys.onEnterPressed: {
+        if (!event.isAutoRepeat)
+            control.clicked()
+    }
+
+    FocusRing {
+        visible: control.visualFocus
+        radius: control.background ? control.background.radius + margin : Math.min(width, height) / 2
     }
 }

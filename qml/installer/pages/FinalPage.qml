@@ -5,6 +5,8 @@ import "../controls"
 ArcaPage {
     id: page
 
+    title: heading.text
+
     signal launchClicked()
 
     Image {
@@ -14,8 +16,10 @@ ArcaPage {
     }
 
     ArcaLabel {
+        id: heading
         x: 332; y: 208; width: 564; height: 124
         text: qsTr("SONELLA\nIS INSTALLED")
+        focus: true
         font.bold: true
         font.family: Theme.fontFamilyTitle
         font.pixelSize: Theme.fontSizeTitle
@@ -40,12 +44,26 @@ ArcaPage {
         x: 332; y: 518; width: 120; height: 40
         source: "qrc:/images/app_store.png"
         fillMode: Image.PreserveAspectFit
+        activeFocusOnTab: true
+        Accessible.role: Accessible.Link
+        Accessible.name: qsTr("App Store")
+        Accessible.onPressAction: open()
+        Keys.onReturnPressed: open()
+        Keys.onEnterPressed: open()
+        Keys.onSpacePressed: open()
 
+        function open() {
+            Qt.openUrlExternally("https://apps.apple.com/app/sonella/id0000000000")
+        }
+
+        FocusRing {
+            visible: parent.activeFocus
+        }
         MouseArea {
             objectName: "appStoreLink"
             anchors.fill: parent
             cursorShape: Qt.PointingHandCursor
-            onClicked: Qt.openUrlExternally("https://apps.apple.com/app/sonella/id0000000000")
+            onClicked: parent.open()
         }
     }
 
@@ -53,12 +71,26 @@ ArcaPage {
         x: 475; y: 518; width: 135; height: 40
         source: "qrc:/images/play_market.png"
         fillMode: Image.PreserveAspectFit
+        activeFocusOnTab: true
+        Accessible.role: Accessible.Link
+        Accessible.name: qsTr("Google Play")
+        Accessible.onPressAction: open()
+        Keys.onReturnPressed: open()
+        Keys.onEnterPressed: open()
+        Keys.onSpacePressed: open()
 
+        function open() {
+            Qt.openUrlExternally("https://play.google.com/store/apps/details?id=example.arca.sonella")
+        }
+
+        FocusRing {
+            visible: parent.activeFocus
+        }
         MouseArea {
             objectName: "playMarketLink"
             anchors.fill: parent
             cursorShape: Qt.PointingHandCursor
-            onClicked: Qt.openUrlExternally("https://play.google.com/store/apps/details?id=example.arca.sonella")
+            onClicked: parent.open()
         }
     }
 }

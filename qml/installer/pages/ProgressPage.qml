@@ -3,8 +3,11 @@ import Arca.Theme 1.0
 import "../controls"
 
 ArcaPage {
+    title: heading.text
+
     ArcaBusyIndicator {
         objectName: "busyIndicator"
+        Accessible.name: heading.text
         x: 104; y: 232; width: 124; height: 124
         running: true
         lineWidth: 3
@@ -13,8 +16,10 @@ ArcaPage {
     }
 
     ArcaLabel {
+        id: heading
         x: 332; y: 208; width: 564; height: 124
         text: qsTr("INSTALLING\nSONELLA")
+        focus: true
         font.bold: true
         font.family: Theme.fontFamilyTitle
         font.pixelSize: Theme.fontSizeTitle

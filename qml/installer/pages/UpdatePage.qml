@@ -5,6 +5,8 @@ import "../controls"
 ArcaPage {
     id: page
 
+    title: heading.text
+
     signal installLaterClicked()
     signal continueClicked()
 
@@ -15,8 +17,10 @@ ArcaPage {
     }
 
     ArcaLabel {
+        id: heading
         x: 332; y: 208; width: 564; height: 124
         text: qsTr("AN UPDATE IS READY TO BE\nINSTALLED")
+        focus: true
         font.bold: true
         font.family: Theme.fontFamilyTitle
         font.pixelSize: Theme.fontSizeTitle

@@ -5,6 +5,8 @@ import "../controls"
 ArcaPage {
     id: page
 
+    title: heading.text
+
     signal installClicked()
 
     Image {
@@ -14,8 +16,10 @@ ArcaPage {
     }
 
     ArcaLabel {
+        id: heading
         x: 332; y: 208; width: 564; height: 124
         text: qsTr("WELCOME TO\nSONELLA")
+        focus: true
         font.bold: true
         font.family: Theme.fontFamilyTitle
         font.pixelSize: Theme.fontSizeTitle
@@ -36,18 +40,34 @@ ArcaPage {
             }
 
             ArcaLabel {
+                id: licenseLink
                 text: qsTr("End User License Agreement.")
                 font.family: Theme.fontFamilyTitle
                 font.pixelSize: Theme.fontSizeLarge
                 font.bold: true
+                activeFocusOnTab: true
+                Accessible.role: Accessible.Link
+                Accessible.name: text
+                Accessible.onPressAction: open()
+                Keys.onReturnPressed: open()
+                Keys.onEnterPressed: open()
+                Keys.onSpacePressed: open()
 
+                function open() {
+                    Qt.openUrlExternally("https://www.arca.example/legal/sonella-software-license")
+                }
+
+                // A label takes focus only from Tab, so the ring never shows for the mouse.
+                FocusRing {
+                    visible: licenseLink.activeFocus
+                }
                 MouseArea {
                     objectName: "licenseLink"
                     anchors.fill: parent
                     hoverEnabled: true
                     acceptedButtons: Qt.LeftButton
                     cursorShape: Qt.PointingHandCursor
-                    onClicked: Qt.openUrlExternally("https://www.arca.example/legal/sonella-software-license")
+                    onClicked: licenseLink.open()
                 }
             }
         }

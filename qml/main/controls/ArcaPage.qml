@@ -4,6 +4,9 @@ import QtQuick.Templates 2.12 as T
 T.Page {
     id: control
 
+    // Qt names a page from its title only when the title changes after a screen reader started.
+    Accessible.name: title
+
     implicitWidth: Math.max(implicitBackgroundWidth + leftInset + rightInset,
                             contentWidth + leftPadding + rightPadding,
                             implicitHeaderWidth,

@@ -6,6 +6,13 @@ T.StackView {
 
     readonly property real forward: control.mirrored ? -control.width : control.width
 
+    // The page that comes in takes the focus, which its title holds: that is how a screen reader learns
+    // of the change, and where Tab starts on the new page.
+    onCurrentItemChanged: {
+        if (currentItem)
+            currentItem.forceActiveFocus()
+    }
+
     popEnter: Transition {
         XAnimator { from: -control.forward; to: 0; duration: 400; easing.type: Easing.OutCubic }
     }

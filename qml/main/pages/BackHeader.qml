@@ -20,6 +20,7 @@ Item {
         implicitWidth: 44
         implicitHeight: 44
         background: null
+        Accessible.name: qsTr("Back")
         contentItem: Item {
             Image {
                 id: arrow

@@ -25,13 +25,18 @@ FamilyPage {
     signal easterEggClicked()
     signal backClicked()
 
+    title: titleText
+
     header: BackHeader {
         onClicked: page.backClicked()
     }
 
+    Keys.onEscapePressed: page.backClicked()
+
     ArcaLabel {
         id: title
         objectName: "titleLabel"
+        focus: true
         anchors.top: parent.top
         anchors.topMargin: 20
         anchors.left: parent.left

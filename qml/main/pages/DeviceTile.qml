@@ -8,6 +8,7 @@ ArcaButton {
 
     property bool notification: false
     property string missingText
+    property string deviceName
 
     default property alias pictures: pictureLayer.data
 
@@ -15,6 +16,10 @@ ArcaButton {
     padding: 0
     implicitWidth: 180
     implicitHeight: 180
+
+    // The pictures say which device it is and the notice sits at the bottom; read out, it is one line.
+    Accessible.name: !enabled ? missingText.replace("\n", " ")
+                              : notification ? [deviceName, qsTr("Update available")].join(", ") : deviceName
 
     background: Rectangle {
         implicitWidth: 180
@@ -31,6 +36,7 @@ ArcaButton {
 
         ArcaLabel {
             objectName: "missingLabel"
+            Accessible.ignored: true
             anchors.horizontalCenter: parent.horizontalCenter
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 18
@@ -44,6 +50,7 @@ ArcaButton {
 
         ArcaLabel {
             objectName: "updateAvailableLabel"
+            Accessible.ignored: true
             anchors.horizontalCenter: parent.horizontalCenter
             anchors.bottom: parent.bottom
             anchors.bottomMargin: Theme.layoutMargins

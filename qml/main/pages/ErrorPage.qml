@@ -6,6 +6,8 @@ FamilyPage {
     id: page
     objectName: "errorPage"
 
+    title: heading.text
+
     signal doneClicked()
 
     Column {
@@ -21,7 +23,9 @@ FamilyPage {
             tint: Theme.colorRed
         }
         ArcaLabel {
+            id: heading
             objectName: "titleLabel"
+            focus: true
             width: parent.width
             horizontalAlignment: Text.AlignHCenter
             text: qsTr("Something went wrong...")

@@ -8,6 +8,8 @@ FamilyPage {
     id: page
     objectName: "errorReceiverUpdatePage"
 
+    title: heading.text
+
     signal tryAgainClicked()
 
     // The picture: the receiver, turned towards the computer's port, with arrows for "out, then in".
@@ -62,7 +64,9 @@ FamilyPage {
         spacing: 2 * Theme.layoutSpacing
 
         ArcaLabel {
+            id: heading
             objectName: "titleLabel"
+            focus: true
             text: qsTr("Hmm. something went\nwrong...")
             font.family: Theme.fontFamilyTitle
             font.pixelSize: Theme.fontSizeLarge

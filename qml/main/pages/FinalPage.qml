@@ -6,6 +6,8 @@ ArcaPage {
     id: page
     objectName: "finalPage"
 
+    title: heading.text
+
     signal doneClicked()
 
     background: null
@@ -24,7 +26,9 @@ ArcaPage {
             tint: Theme.colorPurple
         }
         ArcaLabel {
+            id: heading
             objectName: "titleLabel"
+            focus: true
             anchors.horizontalCenter: parent.horizontalCenter
             text: qsTr("You're all set!")
             font.family: Theme.fontFamilyTitle

@@ -10,6 +10,10 @@ Row {
 
     spacing: Theme.layoutSpacing / 2
 
+    function openSupport() {
+        Qt.openUrlExternally(row.supportUrl)
+    }
+
     ArcaLabel {
         anchors.verticalCenter: parent.verticalCenter
         text: qsTr("Still having trouble?")
@@ -24,12 +28,23 @@ Row {
         font.family: Theme.fontFamilyTitle
         font.bold: true
         color: Theme.fontColorEnabled
+        activeFocusOnTab: true
+        Accessible.role: Accessible.Link
+        Accessible.name: text
+        Accessible.onPressAction: row.openSupport()
+        Keys.onReturnPressed: row.openSupport()
+        Keys.onEnterPressed: row.openSupport()
+        Keys.onSpacePressed: row.openSupport()
 
+        // A label takes focus only from Tab, so the ring never shows for the mouse.
+        FocusRing {
+            visible: parent.activeFocus
+        }
         MouseArea {
             anchors.fill: parent
             anchors.margins: -4
             cursorShape: Qt.PointingHandCursor
-            onClicked: Qt.openUrlExternally(row.supportUrl)
+            onClicked: row.openSupport()
         }
     }
     Item {

@@ -9,13 +9,18 @@ FamilyPage {
     signal backClicked()
     signal tryAgainClicked()
 
+    title: heading.text
+
     header: BackHeader {
         onClicked: page.backClicked()
     }
 
+    Keys.onEscapePressed: page.backClicked()
+
     ArcaLabel {
-        id: title
+        id: heading
         objectName: "titleLabel"
+        focus: true
         anchors.top: parent.top
         anchors.topMargin: 20
         anchors.left: parent.left
@@ -31,7 +36,7 @@ FamilyPage {
     ArcaLabel {
         id: body
         objectName: "bodyLabel"
-        anchors.top: title.bottom
+        anchors.top: heading.bottom
         anchors.topMargin: Theme.layoutSpacing
         anchors.left: parent.left
         anchors.right: parent.right

@@ -6,12 +6,16 @@ FamilyPage {
     id: page
     objectName: "noDeviceRepairPage"
 
+    title: heading.text
+
     signal backClicked()
     signal tryAgainClicked()
 
     header: BackHeader {
         onClicked: page.backClicked()
     }
+
+    Keys.onEscapePressed: page.backClicked()
 
     Image {
         objectName: "repairBackground"
@@ -28,7 +32,9 @@ FamilyPage {
         spacing: 2 * Theme.layoutSpacing
 
         ArcaLabel {
+            id: heading
             objectName: "titleLabel"
+            focus: true
             text: qsTr("Hmm. We’re not seeing your\nheadset...")
             font.family: Theme.fontFamilyTitle
             font.pixelSize: Theme.fontSizeLarge

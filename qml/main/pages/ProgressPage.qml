@@ -12,6 +12,8 @@ FamilyPage {
     property alias percents: progressBar.value
     property bool indeterminate: true
 
+    title: heading.text
+
     Column {
         anchors.centerIn: parent
         anchors.verticalCenterOffset: -10
@@ -28,6 +30,7 @@ FamilyPage {
                 anchors.fill: parent
                 visible: page.indeterminate
                 running: page.indeterminate
+                Accessible.name: page.title
             }
             ArcaProgressBar {
                 id: progressBar
@@ -36,11 +39,16 @@ FamilyPage {
                 visible: !page.indeterminate
                 from: 0
                 to: 100
+                Accessible.name: page.title
+                // Qt Quick 5.15 gives no value interface to a progress bar; the description carries it.
+                Accessible.description: qsTr("%1%").arg(Math.round(value))
             }
         }
 
         ArcaLabel {
+            id: heading
             objectName: "titleLabel"
+            focus: true
             width: parent.width
             horizontalAlignment: Text.AlignHCenter
             font.family: Theme.fontFamilyTitle

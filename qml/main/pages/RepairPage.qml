@@ -9,9 +9,13 @@ FamilyPage {
     signal backClicked()
     signal nextClicked()
 
+    title: qsTr("RECONNECT")
+
     header: BackHeader {
         onClicked: page.backClicked()
     }
+
+    Keys.onEscapePressed: page.backClicked()
 
     Image {
         objectName: "repairBackground"
@@ -29,6 +33,7 @@ FamilyPage {
 
         RepairStep {
             number: "1."
+            focus: true
             text: qsTr("Go ahead and turn on your\nheadset")
         }
         RepairStep {

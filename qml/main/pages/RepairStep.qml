@@ -8,6 +8,9 @@ Row {
 
     spacing: Theme.layoutSpacing
 
+    Accessible.role: Accessible.StaticText
+    Accessible.name: number + " " + text.replace(/\n/g, " ")
+
     ArcaLabel {
         width: 22
         text: parent.number

@@ -17,11 +17,20 @@ Row {
 
     spacing: Theme.layoutSpacing / 2
 
+    // Alt+Enter on a focused version is the keyboard's Alt-click; a plain Enter does nothing, as a click.
+    function keyPressed(event) {
+        event.accepted = (event.modifiers & Qt.AltModifier) !== 0 && !event.isAutoRepeat
+        if (event.accepted)
+            row.easterEggClicked()
+    }
+
     Item {
         anchors.verticalCenter: parent.verticalCenter
         width: 18
         height: 18
         visible: row.upToDate
+        Accessible.role: Accessible.Graphic
+        Accessible.name: qsTr("Up to date")
         Image {
             id: check
             anchors.fill: parent
@@ -37,11 +46,18 @@ Row {
     }
     ArcaLabel {
         objectName: "versionLabel"
+        activeFocusOnTab: true
+        Keys.onReturnPressed: row.keyPressed(event)
+        Keys.onEnterPressed: row.keyPressed(event)
         anchors.verticalCenter: parent.verticalCenter
         text: qsTr("Firmware Version: %1").arg(row.version !== "" ? row.version : qsTr("Unknown"))
         font.pixelSize: Theme.fontSizeXSmall
         color: Theme.fontColorDisabled
 
+        // A label takes focus only from Tab, so the ring never shows for the mouse.
+        FocusRing {
+            visible: parent.activeFocus
+        }
         MouseArea {
             anchors.fill: parent
             acceptedButtons: Qt.LeftButton
@@ -55,11 +71,15 @@ Row {
         anchors.verticalCenter: parent.verticalCenter
         visible: row.updateAvailable
         text: "-"
+        Accessible.ignored: true
         font.pixelSize: Theme.fontSizeXSmall
         color: Theme.fontColorDisabled
     }
     ArcaLabel {
         objectName: "availableLabel"
+        activeFocusOnTab: true
+        Keys.onReturnPressed: row.keyPressed(event)
+        Keys.onEnterPressed: row.keyPressed(event)
         anchors.verticalCenter: parent.verticalCenter
         visible: row.updateAvailable
         text: qsTr("%1 available").arg(row.availableVersion)
@@ -67,6 +87,9 @@ Row {
         font.family: Theme.fontFamilyTitle
         font.bold: true
 
+        FocusRing {
+            visible: parent.activeFocus
+        }
         MouseArea {
             anchors.fill: parent
             acceptedButtons: Qt.LeftButton

@@ -7,6 +7,8 @@ ArcaPage {
     id: page
     objectName: "welcomePage"
 
+    title: heading.text
+
     property int receiverType: UIFirmwareUpdateMediator.Unknown
     property int headsetType: UIFirmwareUpdateMediator.Unknown
     property bool receiverUpdateNotification: false
@@ -25,7 +27,9 @@ ArcaPage {
         spacing: Theme.layoutSpacing
 
         ArcaLabel {
+            id: heading
             objectName: "titleLabel"
+            focus: true
             width: parent.width
             horizontalAlignment: Text.AlignHCenter
             text: qsTr("The latest and greatest.")
@@ -58,6 +62,8 @@ ArcaPage {
                 enabled: page.receiverType !== UIFirmwareUpdateMediator.Unknown
                 notification: page.receiverUpdateNotification
                 missingText: qsTr("No receiver\nconnected")
+                deviceName: page.receiverType === UIFirmwareUpdateMediator.SorrelPlusReceiver
+                            ? qsTr("Pairwell™ + Audio Receiver") : qsTr("Receiver")
                 onClicked: page.receiverClicked()
 
                 // The tiles show the receivers larger than the device pages; the triple-resolution
@@ -97,6 +103,7 @@ ArcaPage {
                 enabled: page.headsetType !== UIFirmwareUpdateMediator.Unknown
                 notification: page.headsetUpdateNotification
                 missingText: qsTr("No headset\nconnected")
+                deviceName: qsTr("Headset")
                 onClicked: page.headsetClicked()
 
                 Image {

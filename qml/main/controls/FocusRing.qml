@@ -1,0 +1,15 @@
+import QtQuick 2.12
+import Arca.Theme 1.0
+
+// The outline around the element that has keyboard focus. Its owner shows it only while the user moves
+// with the keyboard, so the look under the mouse stays as it is.
+Rectangle {
+    property real margin: 3
+
+    anchors.fill: parent
+    anchors.margins: -margin
+    visible: false
+    color: "transparent"
+    border.width: 2
+    border.color: Theme.colorWhite
+}
