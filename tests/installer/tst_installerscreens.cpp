@@ -1,3 +1,5 @@
+#include <QAccessible>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QObject>
@@ -5,13 +7,16 @@
 #include <QQmlEngine>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QVariantList>
+#include <QWindow>
 #include <QtQml>
 #include <QtQuickTest>
 #include <memory>
 
 #include "app/theme.h"
 #include "mediator/uiinstallermediator.h"
+#include "tests/scenario/accessibletree.h"
 
 namespace {
 
@@ -59,6 +64,7 @@ class InstallerApp : public QObject {
     Q_OBJECT
     Q_PROPERTY(QObject* appExtension READ appExtension CONSTANT)
     Q_PROPERTY(QObject* installerMediator READ installerMediator NOTIFY installerMediatorChanged)
+    Q_PROPERTY(QStringList openedUrls MEMBER m_openedUrls NOTIFY openedUrlsChanged)
 
 public:
     InstallerApp() { reset(); }
@@ -86,12 +92,26 @@ public:
         m_mediator->setEngine(engine);
     }
 
+    // The window as a screen reader finds it, through QAccessible.
+    Q_INVOKABLE QVariantList accessibleTree(QObject* window) const {
+        return accessibleTreeAsVariant(qobject_cast<QWindow*>(window));
+    }
+
+public slots:
+    // Stands in for the web browser: the links are recorded, never opened.
+    void openUrl(const QUrl& url) {
+        m_openedUrls.append(url.toString());
+        emit openedUrlsChanged();
+    }
+
 signals:
     void installerMediatorChanged();
+    void openedUrlsChanged();
 
 private:
     WindowServices m_services;
     std::unique_ptr<UIMediator::UIInstallerMediator> m_mediator;
+    QStringList m_openedUrls;
 };
 
 QObject* createTheme(QQmlEngine*, QJSEngine*) {
@@ -111,6 +131,9 @@ public slots:
             QStringLiteral("Error - class UIInstallerMediator uncreatable"));
         qRegisterMetaType<UIMediator::UIInstallerMediator::Status>("Status");
         m_app = std::make_unique<InstallerApp>();
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), m_app.get(), "openUrl");
+        // A screen reader that is already running when the installer starts.
+        QAccessible::setActive(true);
         // launch() with nothing installed searches PATH for the bare name, so a Meldra installed on the
         // machine must not be found there; the stand-in engines need nothing but sleep.
         const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
@@ -123,7 +146,10 @@ public slots:
         engine->rootContext()->setContextProperty(QStringLiteral("App"), m_app.get());
     }
 
-    void cleanupTestCase() { m_app.reset(); }
+    void cleanupTestCase() {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        m_app.reset();
+    }
 
 private:
     // Made once the application exists: the engine's defaults live beside the executable.

@@ -6,6 +6,8 @@ import Arca.Theme 1.0
 Rectangle {
     property real margin: 3
 
+    objectName: "focusRing"
+
     anchors.fill: parent
     anchors.margins: -margin
     visible: false

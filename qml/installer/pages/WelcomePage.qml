@@ -45,21 +45,12 @@ ArcaPage {
                 font.family: Theme.fontFamilyTitle
                 font.pixelSize: Theme.fontSizeLarge
                 font.bold: true
-                activeFocusOnTab: true
-                Accessible.role: Accessible.Link
-                Accessible.name: text
-                Accessible.onPressAction: open()
-                Keys.onReturnPressed: open()
-                Keys.onEnterPressed: open()
-                Keys.onSpacePressed: open()
-
                 function open() {
                     Qt.openUrlExternally("https://www.arca.example/legal/sonella-software-license")
                 }
 
-                // A label takes focus only from Tab, so the ring never shows for the mouse.
-                FocusRing {
-                    visible: licenseLink.activeFocus
+                LinkArea {
+                    onActivated: licenseLink.open()
                 }
                 MouseArea {
                     objectName: "licenseLink"

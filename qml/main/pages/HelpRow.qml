@@ -28,17 +28,8 @@ Row {
         font.family: Theme.fontFamilyTitle
         font.bold: true
         color: Theme.fontColorEnabled
-        activeFocusOnTab: true
-        Accessible.role: Accessible.Link
-        Accessible.name: text
-        Accessible.onPressAction: row.openSupport()
-        Keys.onReturnPressed: row.openSupport()
-        Keys.onEnterPressed: row.openSupport()
-        Keys.onSpacePressed: row.openSupport()
-
-        // A label takes focus only from Tab, so the ring never shows for the mouse.
-        FocusRing {
-            visible: parent.activeFocus
+        LinkArea {
+            onActivated: row.openSupport()
         }
         MouseArea {
             anchors.fill: parent

@@ -178,4 +178,77 @@ TestCase {
         compare(before.y, 428)
         compare(button.width, 281)
     }
+
+    function focusName() {
+        var item = window.activeFocusItem
+        if (!item)
+            return ""
+        return item.Accessible.role === Accessible.Link ? item.Accessible.name : item.objectName
+    }
+
+    // Tab until the named element has the focus; the names passed on the way.
+    function tabTo(name) {
+        var passed = []
+        for (var i = 0; i < 10 && focusName() !== name; ++i) {
+            keyClick(Qt.Key_Tab)
+            passed.push(focusName())
+        }
+        return passed
+    }
+
+    // The page as a screen reader finds it: every actionable element with a role and a name, the expected
+    // ones among them, and the focus on the page's title.
+    function walk(title, expected) {
+        var tree = App.accessibleTree(window)
+        var seen = [], focused = ""
+        for (var i = 0; i < tree.length; ++i) {
+            var node = tree[i]
+            var actionable = node.focusable || node.actions.indexOf("Press") >= 0
+            verify(!actionable || (node.name.trim() !== "" && node.role !== "NoRole" && node.role !== "Client"),
+                   currentPage() + ": unnamed " + node.role)
+            seen.push(node.role + " " + node.name)
+            if (node.focused && node.role === "StaticText")
+                focused = node.name
+        }
+        compare(focused, title, "the title takes the focus")
+        verify(seen.indexOf("PageTab " + title) >= 0, "the page is named")
+        for (var j = 0; j < expected.length; ++j)
+            verify(seen.indexOf(expected[j]) >= 0, currentPage() + " lacks " + expected[j] + " in " + seen)
+    }
+
+    function test_keyboardOnlyInstallation() {
+        openInstaller(["Installer"], "sleep 0.5")
+        window.requestActivate()
+        tryVerify(function() { return window.active })
+        walk("WELCOME TO\nSONELLA", ["Link End User License Agreement.", "Button INSTALL SONELLA"])
+        compare(tabTo("installButton"), ["End User License Agreement.", "installButton"])
+        keyClick(Qt.Key_Return)
+        compare(currentPage(), "progressPage")
+        walk("INSTALLING\nSONELLA", ["Indicator INSTALLING\nSONELLA"])
+        tryCompare(window.installerMediator, "status", UIInstallerMediator.Finished, 10000)
+        walk("SONELLA\nIS INSTALLED", ["Button LAUNCH SONELLA", "Link App Store", "Link Google Play"])
+        compare(tabTo("Google Play"), ["launchButton", "App Store", "Google Play"])
+        keyClick(Qt.Key_Space)
+        compare(App.openedUrls.length, 1)
+        verify(App.openedUrls[0].indexOf("https://play.google.com/") === 0, App.openedUrls[0])
+        tabTo("launchButton")
+        keyClick(Qt.Key_Enter)
+        tryCompare(window, "visible", false)
+    }
+
+    function test_keyboardOnlyUpdateFailing() {
+        openInstaller(["Installer", "-update"], "exit 3")
+        window.requestActivate()
+        tryVerify(function() { return window.active })
+        walk("AN UPDATE IS READY TO BE\nINSTALLED", ["Button INSTALL LATER", "Button CONTINUE"])
+        compare(tabTo("continueButton"), ["installLaterButton", "continueButton"])
+        keyClick(Qt.Key_Space)
+        tryCompare(window.installerMediator, "status", UIInstallerMediator.Failed, 10000)
+        compare(currentPage(), "errorPage")
+        walk("INSTALLATION FAILED", ["StaticText It looks like an error occured… Please try again later or contact "
+                                     + "costumer service.", "Button QUIT", "Button RETRY"])
+        compare(tabTo("quitButton"), ["quitButton"])
+        keyClick(Qt.Key_Return)
+        tryCompare(window, "visible", false)
+    }
 }

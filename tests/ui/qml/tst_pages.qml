@@ -362,6 +362,93 @@ Item {
             compare(String(notice.color), String(Theme.fontColorHovered))
         }
 
+        function test_keys_data() {
+            var R = receiverComponent, offer = { version: "1.45", availableVersion: "1.46" }
+            var receiver = { deviceType: sorrelReceiver }
+            return [
+                { tag: "Enter on UPDATE", c: R, p: offer, focus: "updateButton", key: Qt.Key_Return,
+                  signal: "updateClicked", count: 1 },
+                { tag: "keypad Enter on RECONNECT", c: R, p: offer, focus: "repairButton", key: Qt.Key_Enter,
+                  signal: "repairClicked", count: 1 },
+                { tag: "Space on DONE", c: headsetComponent, p: {}, focus: "doneButton", key: Qt.Key_Space,
+                  signal: "doneClicked", count: 1 },
+                { tag: "Enter on a tile", c: welcomeComponent, p: { headsetType: sorrelHeadset }, focus: "headsetTile",
+                  key: Qt.Key_Return, signal: "headsetClicked", count: 1 },
+                { tag: "Escape on receiver", c: R, p: offer, key: Qt.Key_Escape, signal: "backClicked", count: 1 },
+                { tag: "Escape on headset", c: headsetComponent, p: {}, focus: "doneButton", key: Qt.Key_Escape,
+                  signal: "backClicked", count: 1 },
+                { tag: "Escape on multi", c: multiComponent, p: receiver, key: Qt.Key_Escape, signal: "backClicked",
+                  count: 1 },
+                { tag: "Escape on repair", c: repairComponent, p: receiver, key: Qt.Key_Escape, signal: "backClicked",
+                  count: 1 },
+                { tag: "Escape on no device", c: noDeviceRepairComponent, p: receiver, key: Qt.Key_Escape,
+                  signal: "backClicked", count: 1 },
+                { tag: "Escape on final", c: finalComponent, p: {}, key: Qt.Key_Escape, signal: "doneClicked", count: 0 },
+                { tag: "Alt+Enter on version", c: R, p: offer, focus: "versionLabel", key: Qt.Key_Return,
+                  modifiers: Qt.AltModifier, signal: "easterEggClicked", count: 1 },
+                { tag: "Alt+keypad Enter on available", c: R, p: offer, focus: "availableLabel", key: Qt.Key_Enter,
+                  modifiers: Qt.AltModifier | Qt.KeypadModifier, signal: "easterEggClicked", count: 1 },
+                { tag: "plain Enter on version", c: R, p: offer, focus: "versionLabel", key: Qt.Key_Return,
+                  signal: "easterEggClicked", count: 0 },
+                { tag: "Ctrl+Enter on version", c: R, p: offer, focus: "versionLabel", key: Qt.Key_Return,
+                  modifiers: Qt.ControlModifier, signal: "easterEggClicked", count: 0 },
+            ]
+        }
+
+        function test_keys(data) {
+            var item = page(data.c, data.p)
+            var signals = spy(item, data.signal)
+            waitForRendering(item)
+            if (data.focus)
+                child(item, data.focus).forceActiveFocus(Qt.TabFocusReason)
+            else
+                item.forceActiveFocus()
+            keyClick(data.key, data.modifiers || Qt.NoModifier)
+            compare(signals.count, data.count)
+        }
+
+        // Tab walks the page in reading order and rings what it reaches; a click takes the focus unringed.
+        function test_focusRingOnlyForTheKeyboard() {
+            var item = page(receiverComponent, { version: "1.45", availableVersion: "1.46" })
+            waitForRendering(item)
+            item.forceActiveFocus()
+            compare(child(item, "titleLabel").activeFocus, true, "the title holds the page's focus")
+            var update = child(item, "updateButton")
+            mouseClick(update)
+            verify(update.activeFocus)
+            compare(child(update, "focusRing").visible, false, "no ring after a click")
+            var order = ["backButton", "versionLabel", "availableLabel", "repairButton", "updateButton"]
+            for (var i = 0; i < order.length; ++i) {
+                keyClick(Qt.Key_Tab)
+                var focused = child(item, order[i])
+                verify(focused.activeFocus, order[i] + " has the focus")
+                compare(child(focused, "focusRing").visible, true, order[i] + " ringed")
+                if (i > 0)
+                    compare(child(child(item, order[i - 1]), "focusRing").visible, false, "ring moved on")
+            }
+        }
+
+        function test_helpLinkByKeyboard_data() {
+            return [
+                { tag: "receiver error, Enter", c: errorReceiverComponent, key: Qt.Key_Return },
+                { tag: "no device, Space", c: noDeviceRepairComponent, key: Qt.Key_Space },
+            ]
+        }
+
+        function test_helpLinkByKeyboard(data) {
+            OpenedUrls.clear()
+            var item = page(data.c, { deviceType: sorrelReceiver })
+            waitForRendering(item)
+            child(item, "tryAgainButton").forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Tab)
+            var link = child(item, "helpLink")
+            verify(child(link, "linkArea").activeFocus, "the link follows TRY AGAIN")
+            keyClick(data.key)
+            compare(OpenedUrls.urls, ["https://support.arca.example/hc/en-us"])
+            mouseClick(link)
+            compare(OpenedUrls.urls.length, 2, "the mouse still opens it")
+        }
+
         function test_receiverPictureFollowsTheType() {
             var item = page(errorReceiverComponent, { deviceType: plusReceiver })
             compare(child(item, "receiverPicture").source, "qrc:/images/device/dongle_su.png")
