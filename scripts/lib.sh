@@ -11,10 +11,11 @@ BASE_PACKAGES="build-essential cmake ninja-build ccache pkg-config
  qml-module-qt-labs-settings qml-module-qtquick-extras qml-module-qtqml-workerscript2
  libhidapi-dev zlib1g-dev libsodium-dev libgl1-mesa-dri dfu-util"
 # What the suite needs on top: a virtual display, a second compiler for the fuzzers, the Windows
-# cross compiler for the syntax check and Wine to run its Qt-free test programs, a private D-Bus, curl for
-# the download benchmark, minisign to make the keys and signatures the tests check our reader against; for
+# cross compiler and its zlib for the syntax check and the Qt-free Windows build, Wine to run its test
+# programs (hidapi's source comes with npm, which windows-run.sh adds unless Node.js brought it along), a
+# private D-Bus, curl for the download benchmark, minisign to make the keys and signatures the tests check our reader against; for
 # the packages: Debian's checkers, the QML import scanner, a desktop's launcher and a clean Debian root.
-TEST_PACKAGES="xvfb xauth x11-utils xdotool qml-module-qttest clang g++-mingw-w64-x86-64-posix wine64 dbus curl python3
+TEST_PACKAGES="xvfb xauth x11-utils xdotool qml-module-qttest clang g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dbus curl python3
  minisign lintian desktop-file-utils appstream qtdeclarative5-dev-tools libglib2.0-bin procps mmdebstrap"
 
 # ensure_packages LIST... installs whatever of the lists is missing (needs root or sudo).

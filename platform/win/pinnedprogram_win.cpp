@@ -1,12 +1,10 @@
 #include <qt_windows.h>
 
-#include <softpub.h>
-#include <wintrust.h>
-
 #include <QDir>
 #include <QProcess>
 
 #include "platform/pinnedprogram.h"
+#include "platform/win/signedfile.h"
 
 // The file stays open without write or delete sharing from the check until the process has started:
 // while this handle lives nobody can open it for writing, rename it or delete it, and the system maps the
@@ -15,9 +13,8 @@
 namespace Platform {
 
 PinnedProgram::PinnedProgram(const QString& path) : m_path(path) {
-    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
-                                    GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        openPinnedFile(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()));
     if (file == INVALID_HANDLE_VALUE)
         return;
     m_handle = reinterpret_cast<qintptr>(file);
@@ -51,23 +48,8 @@ bool PinnedProgram::hasPlatformSignature() const {
     if (!m_open)
         return false;
     const QString native = QDir::toNativeSeparators(m_path);
-    WINTRUST_FILE_INFO file_info{};
-    file_info.cbStruct = sizeof(file_info);
-    file_info.pcwszFilePath = reinterpret_cast<const wchar_t*>(native.utf16());
-    // The pinned handle: the signature is checked on the bytes that will start.
-    file_info.hFile = reinterpret_cast<HANDLE>(m_handle);
-    WINTRUST_DATA data{};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file_info;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const LONG status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    return status == ERROR_SUCCESS;
+    return hasTrustedSignature(reinterpret_cast<const wchar_t*>(native.utf16()),
+                               reinterpret_cast<HANDLE>(m_handle));
 }
 
 bool PinnedProgram::startDetached(const QStringList& arguments) const {

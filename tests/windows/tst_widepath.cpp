@@ -1,37 +1,17 @@
 // Runs under Wine: the engine's files in a folder whose name Windows' narrow functions cannot spell.
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "hiddfu/widepath.h"
+#include "tests/windows/wincheck.h"
 
-namespace {
-
-int failures = 0;
-
-void check(bool ok, const char* what) {
-    std::printf("%s: %s\n", ok ? "PASS" : "FAIL", what);
-    if (!ok)
-        ++failures;
-}
-
-std::string utf8Of(const std::wstring& wide) {
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, utf8.data(), length, nullptr, nullptr);
-    utf8.resize(static_cast<std::size_t>(length - 1));
-    return utf8;
-}
-
-}  // namespace
+using WinCheck::check;
+using WinCheck::utf8Of;
 
 int main() {
-    wchar_t temp[MAX_PATH + 1] = {};
-    check(::GetTempPathW(MAX_PATH, temp) > 0, "temporary folder");
-    const std::wstring folder = std::wstring(temp) + L"J\u00fcrgen Temp";
-    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring folder = WinCheck::userFolder(L"widepath");
     const std::wstring file = folder + L"\\image \u00fc.dfu";
     const std::string path = utf8Of(file);
 
@@ -62,6 +42,5 @@ int main() {
 
     ::DeleteFileW(file.c_str());
     ::RemoveDirectoryW(folder.c_str());
-    std::printf("%d failed\n", failures);
-    return failures == 0 ? 0 : 1;
+    return WinCheck::result();
 }
