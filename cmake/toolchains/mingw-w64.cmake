@@ -18,10 +18,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # The GCC runtime, libstdc++ and winpthread linked into every program and DLL, so nothing of the
-# compiler has to be shipped beside them; zlib statically for the same reason.
+# compiler has to be shipped beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-set(ZLIB_USE_STATIC_LIBS ON)
 
 # Wine runs the cross-built programs here, so CTest can run them.
 find_program(MELDRA_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
