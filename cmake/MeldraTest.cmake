@@ -1,14 +1,30 @@
-# meldra_test(NAME label SOURCES ... [LIBS ...] [GUI] [TIMEOUT s])
-# Builds a Qt Test executable on the layers it names in LIBS and the HID simulator (the tests' hidapi),
-# and registers it with CTest.
-# GUI tests run under Xvfb; the test command starts one server for the whole suite and exports DISPLAY.
+# meldra_test(NAME LABEL labels... [GUI] [TIMEOUT s]
+#             [SOURCES ... [LIBS ...] [DEFINES ...]] [COMMAND ...] [ENVIRONMENT ...] [DEPENDS targets...]
+#             [FIXTURES_SETUP name] [FIXTURES_REQUIRED name] [SKIP_RETURN_CODE n] [RUN_SERIAL])
+# The one way a test joins the suite. With SOURCES it builds a Qt Test executable on the layers it names
+# in LIBS, over the HID simulator (the tests' hidapi), and runs it; COMMAND runs something else instead (a
+# script, or the executable under a wrapper). GUI tests run under Xvfb, which the test command starts once
+# for the whole suite; the other Qt Test executables get the offscreen platform.
 function(meldra_test name)
-    cmake_parse_arguments(T "GUI" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
-    add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE Qt5::Test ${T_LIBS} hidsim)
-    set_target_properties(${name} PROPERTIES MELDRA_HID_SIMULATOR ON)
-    meldra_warnings(${name})
-    add_test(NAME ${name} COMMAND ${name})
+    cmake_parse_arguments(T "GUI;RUN_SERIAL" "TIMEOUT;FIXTURES_SETUP;FIXTURES_REQUIRED;SKIP_RETURN_CODE"
+                          "LABEL;SOURCES;LIBS;DEFINES;COMMAND;ENVIRONMENT;DEPENDS" ${ARGN})
+    if(T_SOURCES)
+        add_executable(${name} ${T_SOURCES})
+        target_link_libraries(${name} PRIVATE Qt5::Test ${T_LIBS} hidsim)
+        set_target_properties(${name} PROPERTIES MELDRA_HID_SIMULATOR ON)
+        target_compile_definitions(${name} PRIVATE ${T_DEFINES})
+        meldra_warnings(${name})
+        if(NOT T_GUI)
+            list(APPEND T_ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+        endif()
+        if(T_DEPENDS)
+            add_dependencies(${name} ${T_DEPENDS})
+        endif()
+    endif()
+    if(NOT T_COMMAND)
+        set(T_COMMAND ${name})
+    endif()
+    add_test(NAME ${name} COMMAND ${T_COMMAND})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
@@ -18,7 +34,15 @@ function(meldra_test name)
         list(APPEND _labels gui)
     endif()
     set_tests_properties(${name} PROPERTIES LABELS "${_labels}" TIMEOUT ${T_TIMEOUT})
-    if(NOT T_GUI)
-        set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    if(T_ENVIRONMENT)
+        set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT ${T_ENVIRONMENT})
+    endif()
+    foreach(_property FIXTURES_SETUP FIXTURES_REQUIRED SKIP_RETURN_CODE)
+        if(T_${_property})
+            set_tests_properties(${name} PROPERTIES ${_property} ${T_${_property}})
+        endif()
+    endforeach()
+    if(T_RUN_SERIAL)
+        set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
     endif()
 endfunction()

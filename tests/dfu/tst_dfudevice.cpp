@@ -6,6 +6,7 @@
 #include "hiddfu/dfuprotocol.h"
 #include "sim/dfufaults.h"
 #include "sim/hidsim.h"
+#include "tests/support/simbus.h"
 #include "tools/dfuimage/imagebuilder.h"
 
 using namespace HidDfu::Protocol;
@@ -98,12 +99,8 @@ private slots:
         HidSim::Timings timings;
         timings.updateReportIntervalUs = 0;
         HidSim::setTimings(timings);
-        HidSim::DeviceSetup setup;
-        setup.type = HidSim::DeviceType::SorrelReceiver;
-        setup.mode = HidSim::Mode::Update;
-        setup.serial = "R-1";
-        setup.firmware = "1.45.0";
-        m_id = HidSim::plug(setup);
+        m_id = HidSim::plug(TestSupport::device(HidSim::DeviceType::SorrelReceiver, QStringLiteral("R-1"),
+                                                QStringLiteral("1.45.0"), 0, HidSim::Mode::Update));
         hid_device_info* list = hid_enumerate(0x046d, 0x0a92);
         QVERIFY(list != nullptr);
         m_handle = hid_open_path(list->path);

@@ -8,11 +8,15 @@
 #include "hiddfu/hiddfu.h"
 #include "sim/dfufaults.h"
 #include "sim/hidsim.h"
+#include "tests/support/files.h"
+#include "tests/support/simbus.h"
 #include "tools/dfuimage/imagebuilder.h"
 
 using HidSim::DeviceType;
 using HidSim::DfuFaults;
 using HidSim::Mode;
+using TestSupport::readFile;
+using TestSupport::waitFor;
 
 Q_DECLARE_METATYPE(DfuFaults)
 Q_DECLARE_METATYPE(HidSim::Faults)
@@ -28,12 +32,7 @@ const char* const kReceiverImage = ":/firmware/46d.a92.ff00.1/Sorrel_Dongle_T1.4
 const char* const kHeadsetImage = ":/firmware/46d.a93.ff00.1/Sorrel_Headset_T1.46.0.dfu";
 
 int plug(DeviceType type, const QString& serial, Mode mode = Mode::Update) {
-    HidSim::DeviceSetup setup;
-    setup.type = type;
-    setup.mode = mode;
-    setup.serial = serial;
-    setup.firmware = "1.45.0";
-    return HidSim::plug(setup);
+    return HidSim::plug(TestSupport::device(type, serial, QStringLiteral("1.45.0"), 0, mode));
 }
 
 int connectTo(quint16 product, uint16_t* count = nullptr) {
@@ -43,12 +42,8 @@ int connectTo(quint16 product, uint16_t* count = nullptr) {
 
 // Report writes to update-mode interfaces, optionally only those starting with a command byte.
 int updateWrites(int command = -1) {
-    HidSim::TrafficFilter filter;
-    filter.kind = int(HidSim::TrafficKind::Write);
-    filter.usagePage = kUpdatePage;
-    if (command >= 0)
-        filter.prefix = QByteArray(1, '\0') + char(command);
-    return HidSim::count(filter);
+    return TestSupport::count({HidSim::TrafficKind::Write}, {}, kUpdatePage,
+                              command >= 0 ? QByteArray(1, '\0') + char(command) : QByteArray());
 }
 
 struct Run {
@@ -81,22 +76,6 @@ Run follow(int deviceId, int timeoutMs) {
     return run;
 }
 
-bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 }  // namespace
 
 class TstHidDfu : public QObject {
@@ -112,13 +91,7 @@ class TstHidDfu : public QObject {
         return path;
     }
 
-    static void fastLink() {
-        HidSim::Timings timings;
-        timings.updateReportIntervalUs = 0;
-        timings.resetMs = 50;
-        timings.reenumerateMs = 50;
-        HidSim::setTimings(timings);
-    }
+    static void fastLink() { HidSim::setTimings(TestSupport::fastBusTimings()); }
 
 private slots:
     void initTestCase() {
@@ -160,7 +133,7 @@ private slots:
         QCOMPARE(result == 0, count == 1);
         // A refused connection leaves nothing to flash.
         if (count != 1)
-            QVERIFY(hidDfuUpgrade(qPrintable(stage(readAll(kReceiverImage))), 0) != 0);
+            QVERIFY(hidDfuUpgrade(qPrintable(stage(readFile(kReceiverImage))), 0) != 0);
     }
 
     void connectIgnoresOtherInterfaces() {
@@ -181,7 +154,7 @@ private slots:
 
     void callsWithoutConnection() {
         plug(DeviceType::SorrelReceiver, "R-1");
-        const QString image = stage(readAll(kReceiverImage));
+        const QString image = stage(readFile(kReceiverImage));
         QVERIFY(hidDfuUpgrade(qPrintable(image), 0) != 0);
         QVERIFY(hidDfuResetDevice() != 0);
         QVERIFY(hidDfuBackup(qPrintable(m_dir.filePath("backup.dfu")), 0) != 0);
@@ -192,7 +165,7 @@ private slots:
     // Nothing of a bad image may reach the device, not even the start of a transfer.
     void refusedImages_data() {
         QTest::addColumn<QByteArray>("image");
-        const QByteArray good = readAll(kReceiverImage);
+        const QByteArray good = readFile(kReceiverImage);
         QByteArray payloadFlipped = good;
         payloadFlipped[1000] = char(payloadFlipped[1000] ^ 0x04);
         QByteArray crcFlipped = good;
@@ -212,7 +185,7 @@ private slots:
         QTest::newRow("no suffix") << good.left(good.size() - 16);
         QTest::newRow("empty file") << QByteArray();
         QTest::newRow("suffix alone") << good.right(16);
-        QTest::newRow("headset image") << readAll(kHeadsetImage);
+        QTest::newRow("headset image") << readFile(kHeadsetImage);
         QTest::newRow("foreign vendor") << built(0x1234, kReceiverUpdate);
         QTest::newRow("foreign product") << built(kVendor, 0x0aa9);
     }
@@ -227,7 +200,7 @@ private slots:
         QCOMPARE(hidDfuGetProgress(), 0);
         QVERIFY(HidSim::dfuFlashedImage(id).isEmpty());
         // The connection is still good for a sound image.
-        QCOMPARE(hidDfuUpgrade(qPrintable(stage(readAll(kReceiverImage), "good.dfu")), 0), 0);
+        QCOMPARE(hidDfuUpgrade(qPrintable(stage(readFile(kReceiverImage), "good.dfu")), 0), 0);
         QCOMPARE(follow(id, 10000).lastProgress, 100);
     }
 
@@ -248,7 +221,7 @@ private slots:
         QFETCH(quint16, product);
         QFETCH(QString, resource);
         QFETCH(int, ackLatencyMs);
-        const QByteArray image = readAll(resource);
+        const QByteArray image = readFile(resource);
         const int id = plug(type, "D-7");
         HidSim::Link link;
         link.ackLatencyMs = ackLatencyMs;
@@ -292,7 +265,7 @@ private slots:
 
         const QString backup = m_dir.filePath("backup.dfu");
         QCOMPARE(hidDfuBackup(qPrintable(backup), 0), 0);
-        QCOMPARE(readAll(backup), image);
+        QCOMPARE(readFile(backup), image);
 
         QCOMPARE(hidDfuResetDevice(), 0);
         QVERIFY(waitFor(
@@ -368,7 +341,7 @@ private slots:
         HidSim::setDfuFaults(id, faults);
         HidSim::setFaults(id, link, kUpdatePage);
         QCOMPARE(connectTo(kReceiverUpdate), 0);
-        QCOMPARE(hidDfuUpgrade(qPrintable(stage(readAll(kReceiverImage))), 0), 0);
+        QCOMPARE(hidDfuUpgrade(qPrintable(stage(readFile(kReceiverImage))), 0), 0);
         const Run run = follow(id, 10000);
         QVERIFY(run.monotonic);
         QVERIFY(!run.hundredBeforeVerify);
@@ -421,12 +394,12 @@ private slots:
             HidSim::setDfuFaults(id, faults);
         }
         QCOMPARE(connectTo(kReceiverUpdate), 0);
-        QCOMPARE(hidDfuUpgrade(qPrintable(stage(readAll(kReceiverImage))), 0), 0);
+        QCOMPARE(hidDfuUpgrade(qPrintable(stage(readFile(kReceiverImage))), 0), 0);
         if (silent)
             QThread::msleep(300);
         else
             QVERIFY(waitFor([] { return hidDfuGetProgress() >= 2; }, 5000));
-        QVERIFY(hidDfuUpgrade(qPrintable(stage(readAll(kReceiverImage))), 0) != 0);
+        QVERIFY(hidDfuUpgrade(qPrintable(stage(readFile(kReceiverImage))), 0) != 0);
         QVERIFY(hidDfuResetDevice() != 0);
         QElapsedTimer timer;
         timer.start();
@@ -444,9 +417,9 @@ private slots:
         fastLink();
         QCOMPARE(connectTo(kReceiverUpdate), 0);
         QCOMPARE(hidDfuGetResult(), 0);
-        QCOMPARE(hidDfuUpgrade(qPrintable(stage(readAll(kReceiverImage), "again.dfu")), 0), 0);
+        QCOMPARE(hidDfuUpgrade(qPrintable(stage(readFile(kReceiverImage), "again.dfu")), 0), 0);
         QCOMPARE(follow(id, 10000).lastProgress, 100);
-        QCOMPARE(HidSim::dfuFlashedImage(id), readAll(kReceiverImage));
+        QCOMPARE(HidSim::dfuFlashedImage(id), readFile(kReceiverImage));
     }
 
     void backupWithoutImage() {

@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "dfu/updater.h"
-#include "firmwareharness.h"
 #include "sim/dfufaults.h"
+#include "tests/support/firmwareharness.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ private slots:
 void TestDfuUpdater::init() {
     HidSim::reset();
     HidSim::clearDfuFaults();
-    HidSim::setTimings(FirmwareHarness::fastBusTimings());
+    HidSim::setTimings(TestSupport::fastBusTimings());
 }
 
 void TestDfuUpdater::cleanup() {
@@ -63,7 +63,7 @@ void TestDfuUpdater::connectCounts() {
     QCOMPARE(result, connected);
     // Nothing was sent on a refused connection, and nothing is left open after the adapter goes.
     updater.reset();
-    QCOMPARE(FirmwareHarness::writes(0xff00), 0);
+    QCOMPARE(TestSupport::reportsWritten(0xff00), 0);
 }
 
 void TestDfuUpdater::transfer_data() {
@@ -106,7 +106,7 @@ void TestDfuUpdater::transfer() {
     QVERIFY(updater.connect(kReceiverUpdateMode));
     QCOMPARE(updater.upgrade(path), upgraded);
     if (!upgraded) {
-        QCOMPARE(FirmwareHarness::writes(0xff00), 0);
+        QCOMPARE(TestSupport::reportsWritten(0xff00), 0);
         return;
     }
     quint8 percent = 0;

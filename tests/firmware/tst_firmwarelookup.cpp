@@ -1,10 +1,8 @@
-#include <sys/resource.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <csignal>
 
 #include "io/deviceid.h"
 #include "io/version.h"
@@ -12,7 +10,10 @@
 #include "mediator/knowndevicetable.h"
 #include "mediator/stagedimage.h"
 #include "platform/driverinfo.h"
+#include "tests/support/files.h"
 
+using TestSupport::readFile;
+using TestSupport::writeFile;
 using UIMediator::FirmwareImage;
 using UIMediator::KnownDeviceTable;
 using DeviceType = KnownDeviceTable::DeviceType;
@@ -24,17 +25,6 @@ const QString kCarriedHeadset = QStringLiteral(":/firmware/46d.a93.ff00.1/Sorrel
 
 Io::DeviceId id(quint16 product, quint16 usage_page) {
     return Io::DeviceId(0x046d, product, usage_page, 1);
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 }  // namespace
@@ -361,23 +351,15 @@ void TestFirmwareLookup::staging() {
 }
 
 void TestFirmwareLookup::shortCopyIsRefused() {
-    // A file size limit makes the copy's write come up short, as a full disk would.
-    rlimit saved{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = 64 * 1024;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
-
     bool staged = true;
     QString copy_name;
     {
+        const TestSupport::FileSizeLimit full_disk(64 * 1024);
+        QVERIFY(full_disk.isActive());
         UIMediator::StagedImage image;
         staged = image.stage(kCarriedReceiver);
         copy_name = image.fileName();
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous_handler);
 
     QVERIFY(!staged);
     QVERIFY(copy_name.isEmpty());

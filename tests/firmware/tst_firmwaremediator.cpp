@@ -4,7 +4,7 @@
 #include <QQmlEngine>
 #include <QtTest>
 
-#include "firmwareharness.h"
+#include "tests/support/firmwareharness.h"
 
 namespace {
 
@@ -165,7 +165,7 @@ void TestFirmwareMediator::queries() {
     // Queries start nothing.
     QVERIFY(!mediator.isRunning());
     QCOMPARE(mediator.getLastStatus(), Status::None);
-    QCOMPARE(FirmwareHarness::writes(0xff00), 0);
+    QCOMPARE(TestSupport::reportsWritten(0xff00), 0);
 }
 
 void TestFirmwareMediator::fromCacheAnswersTheLastScan() {

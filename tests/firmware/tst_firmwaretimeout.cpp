@@ -1,7 +1,7 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
-#include "firmwareharness.h"
+#include "tests/support/firmwareharness.h"
 
 // The product's own waits, unshortened.
 class TestFirmwareTimeout : public QObject {

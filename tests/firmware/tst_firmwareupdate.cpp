@@ -1,17 +1,18 @@
-#include <sys/resource.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <atomic>
-#include <csignal>
 #include <functional>
 #include <vector>
 
 #include "dfu/updater.h"
-#include "firmwareharness.h"
 #include "hiddfu/dfusuffix.h"
 #include "sim/dfufaults.h"
+#include "tests/support/files.h"
+#include "tests/support/firmwareharness.h"
+
+using TestSupport::reportsWritten;
 
 namespace {
 
@@ -290,11 +291,11 @@ void TestFirmwareUpdate::updateMatrix() {
     QFETCH(Expect, expect);
 
     FirmwareHarness harness;
-    HidSim::Timings bus = FirmwareHarness::fastBusTimings();
+    HidSim::Timings bus = TestSupport::fastBusTimings();
     bus.updateReportIntervalUs = reportIntervalUs;
     bus.resetMs = resetMs;
     HidSim::setTimings(bus);
-    Mediator::Timings timings = FirmwareHarness::fastTimings();
+    Mediator::Timings timings = TestSupport::fastMediatorTimings();
     timings.deviceWaitMs = deviceWaitMs;
     timings.driverPauseMs = driverPauseMs;
     harness.mediator().setTimings(timings);
@@ -381,7 +382,7 @@ void TestFirmwareUpdate::updateMatrix() {
                         // Pulled once part of the image is across.
                         QElapsedTimer clock;
                         clock.start();
-                        while (FirmwareHarness::writes(kUpdatePage, serial) < 500 && clock.elapsed() < 5000)
+                        while (reportsWritten(kUpdatePage, serial) < 500 && clock.elapsed() < 5000)
                             QThread::msleep(2);
                         acted = HidSim::unplug(device);
                     }
@@ -424,29 +425,29 @@ void TestFirmwareUpdate::updateMatrix() {
     if (recorder.finalStatus() != expect.final) {
         QStringList seen;
         for (const SignalRecorder::Event& event : recorder.events())
-            seen << QStringLiteral("%1:%2").arg(static_cast<int>(event.kind)).arg(event.value);
+            seen << QStringLiteral("%1:%2").arg(event.source).arg(event.value);
         qWarning() << "signals" << seen.join(QLatin1Char(' '));
     }
     QCOMPARE(recorder.finalStatus(), expect.final);
     QCOMPARE(mediator.getLastStatus(), expect.final);
     QVERIFY(!mediator.isRunning());
     for (const SignalRecorder::Event& event : recorder.events())
-        QCOMPARE(event.type, type);
+        QCOMPARE(static_cast<DeviceType>(event.subject), type);
     QCOMPARE(recorder.statuses().contains(Status::Rebooting), expect.rebooting);
     QCOMPARE(recorder.statuses().contains(Status::Updating), expect.imageBytes);
 
     const QByteArray enter =
         headset ? FirmwareHarness::kHeadsetEnterUpdate : FirmwareHarness::kReceiverEnterUpdate;
-    QCOMPARE(FirmwareHarness::writes(0, serial, enter), expect.enterUpdate);
-    QCOMPARE(FirmwareHarness::writes(kUpdatePage, serial) > 0, expect.imageBytes);
-    QCOMPARE(FirmwareHarness::writes(0, QString(), FirmwareHarness::kPostUpdate), expect.postUpdate);
+    QCOMPARE(reportsWritten(0, serial, enter), expect.enterUpdate);
+    QCOMPARE(reportsWritten(kUpdatePage, serial) > 0, expect.imageBytes);
+    QCOMPARE(reportsWritten(0, QString(), FirmwareHarness::kPostUpdate), expect.postUpdate);
     if (expect.postUpdate > 0)
-        QCOMPARE(FirmwareHarness::writes(0xffc0, serial, FirmwareHarness::kPostUpdate), expect.postUpdate);
-    QCOMPARE(FirmwareHarness::writes(0, QStringLiteral("OTHER-1")), 0);
-    QCOMPARE(FirmwareHarness::writes(0, QStringLiteral("DEV-2")), 0);
+        QCOMPARE(reportsWritten(0xffc0, serial, FirmwareHarness::kPostUpdate), expect.postUpdate);
+    QCOMPARE(reportsWritten(0, QStringLiteral("OTHER-1")), 0);
+    QCOMPARE(reportsWritten(0, QStringLiteral("DEV-2")), 0);
     if (expect.final == Status::FileError) {
         QCOMPARE(recorder.statuses(), QVector<Status>({Status::Started, Status::FileError}));
-        QCOMPARE(FirmwareHarness::writes(0, serial), 0);
+        QCOMPARE(reportsWritten(0, serial), 0);
     }
     if (!expect.firmware.isEmpty()) {
         const HidSim::DeviceState state = HidSim::device(device);
@@ -529,15 +530,15 @@ void TestFirmwareUpdate::repairMatrix() {
 
     const SignalRecorder& recorder = harness.recorder();
     QVERIFY2(recorder.orderProblem().isEmpty(), qPrintable(recorder.orderProblem()));
-    QCOMPARE(recorder.events().first().kind, SignalRecorder::Kind::Repair);
+    QCOMPARE(recorder.events().first().source, int(SignalRecorder::Repair));
     QCOMPARE(recorder.finalStatus(), final);
     QCOMPARE(mediator.getLastStatus(), final);
     QCOMPARE(recorder.statuses().contains(Status::Repairing), repairing);
-    QCOMPARE(FirmwareHarness::writes(0xffa1, serial, FirmwareHarness::kRepairEnd), repairEnd);
-    QCOMPARE(FirmwareHarness::writes(0, QString(), FirmwareHarness::kRepairEnd), repairEnd);
+    QCOMPARE(reportsWritten(0xffa1, serial, FirmwareHarness::kRepairEnd), repairEnd);
+    QCOMPARE(reportsWritten(0, QString(), FirmwareHarness::kRepairEnd), repairEnd);
     if (repairing)
-        QVERIFY(FirmwareHarness::writes(0xffa0, serial, FirmwareHarness::kRepairPoll) > 0);
-    QCOMPARE(FirmwareHarness::writes(0xff00), 0);
+        QVERIFY(reportsWritten(0xffa0, serial, FirmwareHarness::kRepairPoll) > 0);
+    QCOMPARE(reportsWritten(0xff00), 0);
 }
 
 void TestFirmwareUpdate::progressIsSignalledOnChange() {
@@ -556,10 +557,9 @@ void TestFirmwareUpdate::progressIsSignalledOnChange() {
     int hundred_at = -1;
     for (int i = 0; i < recorder.events().size(); ++i) {
         const SignalRecorder::Event& event = recorder.events().at(i);
-        if (event.kind == SignalRecorder::Kind::Progress && event.value == 100)
+        if (event.source == SignalRecorder::Progress && event.value == 100)
             hundred_at = i;
-        if (event.kind == SignalRecorder::Kind::Update &&
-            static_cast<Status>(event.value) == Status::Rebooting)
+        if (event.source == SignalRecorder::Update && static_cast<Status>(event.value) == Status::Rebooting)
             rebooting_at = i;
     }
     QVERIFY(hundred_at >= 0 && hundred_at < rebooting_at);
@@ -584,19 +584,16 @@ void TestFirmwareUpdate::shortCopyEndsWithFileError() {
     FirmwareHarness harness;
     QVERIFY(FirmwareHarness::plug(DeviceType::SorrelReceiver, HidSim::Mode::Update, QStringLiteral("S-1")) >
             0);
-    rlimit saved{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = 256 * 1024;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const bool started = harness.mediator().update(DeviceType::SorrelReceiver);
-    const bool ended = started && harness.waitForEnd();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous_handler);
+    bool ended = false;
+    {
+        const TestSupport::FileSizeLimit full_disk(256 * 1024);
+        QVERIFY(full_disk.isActive());
+        const bool started = harness.mediator().update(DeviceType::SorrelReceiver);
+        ended = started && harness.waitForEnd();
+    }
     QVERIFY(ended);
     QCOMPARE(harness.recorder().statuses(), QVector<Status>({Status::Started, Status::FileError}));
-    QCOMPARE(FirmwareHarness::writes(kUpdatePage), 0);
+    QCOMPARE(reportsWritten(kUpdatePage), 0);
 }
 
 void TestFirmwareUpdate::refusalsStartNothing_data() {
@@ -649,9 +646,9 @@ void TestFirmwareUpdate::refusalsStartNothing() {
     QTest::qWait(50);
     QVERIFY(harness.recorder().events().isEmpty());
     QCOMPARE(mediator.getLastStatus(), Status::None);
-    QCOMPARE(FirmwareHarness::writes(kUpdatePage), 0);
+    QCOMPARE(reportsWritten(kUpdatePage), 0);
     if (devices.size() != 1)
-        QCOMPARE(FirmwareHarness::writes(0), 0);
+        QCOMPARE(reportsWritten(0), 0);
 }
 
 void TestFirmwareUpdate::oneWorkerAtATime() {
@@ -682,14 +679,14 @@ void TestFirmwareUpdate::oneWorkerAtATime() {
         QVERIFY(harness.recorder().orderProblem().isEmpty());
         QVERIFY(!mediator.cancel());
         QCOMPARE(mediator.getLastStatus(), Status::Canceled);
-        QCOMPARE(FirmwareHarness::writes(0xffa1, QStringLiteral("R-1"), FirmwareHarness::kRepairEnd), round);
+        QCOMPARE(reportsWritten(0xffa1, QStringLiteral("R-1"), FirmwareHarness::kRepairEnd), round);
     }
 }
 
 void TestFirmwareUpdate::queriesDuringAnUpdate() {
     // The GUI thread keeps asking while the worker rescans: the shared device list must hold up.
     FirmwareHarness harness;
-    HidSim::Timings bus = FirmwareHarness::fastBusTimings();
+    HidSim::Timings bus = TestSupport::fastBusTimings();
     bus.updateReportIntervalUs = 40;
     HidSim::setTimings(bus);
     QVERIFY(FirmwareHarness::plug(DeviceType::SorrelHeadset, HidSim::Mode::Normal, QStringLiteral("H-1")) >
@@ -714,7 +711,7 @@ void TestFirmwareUpdate::queriesDuringAnUpdate() {
 
 void TestFirmwareUpdate::destroyingCancelsTheWorker() {
     FirmwareHarness harness;
-    HidSim::Timings bus = FirmwareHarness::fastBusTimings();
+    HidSim::Timings bus = TestSupport::fastBusTimings();
     bus.updateReportIntervalUs = 100;
     HidSim::setTimings(bus);
     const int device =
@@ -748,7 +745,7 @@ void TestFirmwareUpdate::secondUpdateAfterTheFirst() {
     QVERIFY(harness.waitForEnd());
     QCOMPARE(harness.recorder().statuses().first(), Status::Started);
     QCOMPARE(harness.recorder().finalStatus(), Status::Finished);
-    QCOMPARE(FirmwareHarness::writes(0xffc0, QStringLiteral("H-1"), FirmwareHarness::kPostUpdate), 1);
+    QCOMPARE(reportsWritten(0xffc0, QStringLiteral("H-1"), FirmwareHarness::kPostUpdate), 1);
 }
 
 void TestFirmwareUpdate::workerThatCannotStart_data() {
@@ -785,7 +782,7 @@ void TestFirmwareUpdate::workerThatCannotStart() {
     QVERIFY(harness.recorder().events().isEmpty());
     QVERIFY(harness.waitForEnd(2000));
     QCOMPARE(harness.recorder().statuses(), QVector<Status>({Status::Started, failure}));
-    QCOMPARE(FirmwareHarness::writes(kUpdatePage), 0);
+    QCOMPARE(reportsWritten(kUpdatePage), 0);
 
     // Nothing is left waiting for the thread that never ran: the next operation starts and ends.
     mediator.setThreadStarter(nullptr);

@@ -8,26 +8,13 @@
 #include <QtTest>
 
 #include "platform/installengine.h"
+#include "tests/support/files.h"
 
 using Platform::InstallEngine;
+using TestSupport::readFile;
+using TestSupport::writeFile;
 
 namespace {
-
-bool writeFile(const QString& path, const QByteArray& content, bool executable = false) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        return false;
-    }
-    file.write(content);
-    file.close();
-    return !executable || file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // A program that passes the installer's check.
 const QByteArray kProgram = "#!/bin/sh\necho Meldra\n";

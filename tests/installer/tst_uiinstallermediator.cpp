@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "mediator/uiinstallermediator.h"
+#include "tests/support/statusrecorder.h"
 
 using UIMediator::UIInstallerMediator;
 using Status = UIInstallerMediator::Status;
@@ -26,21 +27,13 @@ Platform::InstallEngine engineRunning(const Platform::InstallEngine::Command& co
 }
 
 // Every value the status took, in order, read at each statusChanged().
-class StatusTrail : public QObject {
+class StatusTrail : public TestSupport::StatusRecorder {
 public:
-    explicit StatusTrail(UIInstallerMediator* mediator) : m_mediator(mediator) {
-        connect(mediator, &UIInstallerMediator::statusChanged, this,
-                [this] { m_trail.append(m_mediator->status()); });
-    }
-    [[nodiscard]] const QList<Status>& trail() const { return m_trail; }
+    explicit StatusTrail(UIInstallerMediator* mediator) { followProperty(mediator, "status"); }
+    [[nodiscard]] QVector<Status> trail() const { return statuses<Status>(); }
     [[nodiscard]] bool ended() const {
-        return !m_trail.isEmpty() && (m_trail.last() == Status::Finished || m_trail.last() == Status::Failed);
+        return !trail().isEmpty() && (trail().last() == Status::Finished || trail().last() == Status::Failed);
     }
-    void clear() { m_trail.clear(); }
-
-private:
-    UIInstallerMediator* m_mediator;
-    QList<Status> m_trail;
 };
 
 }  // namespace
@@ -95,7 +88,7 @@ void TestUIInstallerMediator::outcome() {
     QVERIFY(mediator.install());
     QCOMPARE(mediator.status(), Status::Started);
     QTRY_VERIFY_WITH_TIMEOUT(trail.ended(), 10000);
-    QCOMPARE(trail.trail(), (QList<Status>{Status::Started, Status::Installing, final}));
+    QCOMPARE(trail.trail(), (QVector<Status>{Status::Started, Status::Installing, final}));
     QVERIFY(!mediator.isRunning());
     QCOMPARE(mediator.property("status").value<Status>(), final);
 }
@@ -140,14 +133,14 @@ void TestUIInstallerMediator::retryAfterFailure() {
     mediator.setEngine(engineRunning(shell(QStringLiteral("exit 0"))));
     QVERIFY(mediator.install());
     QTRY_VERIFY_WITH_TIMEOUT(trail.ended(), 10000);
-    QCOMPARE(trail.trail(), (QList<Status>{Status::Started, Status::Installing, Status::Finished}));
+    QCOMPARE(trail.trail(), (QVector<Status>{Status::Started, Status::Installing, Status::Finished}));
 
     // A retry that fails again goes the whole way round too.
     trail.clear();
     mediator.setEngine(engineRunning(shell(QStringLiteral("exit 2"))));
     QVERIFY(mediator.install());
     QTRY_VERIFY_WITH_TIMEOUT(trail.ended(), 10000);
-    QCOMPARE(trail.trail(), (QList<Status>{Status::Started, Status::Installing, Status::Failed}));
+    QCOMPARE(trail.trail(), (QVector<Status>{Status::Started, Status::Installing, Status::Failed}));
 }
 
 void TestUIInstallerMediator::destructorWaitsForEngine() {

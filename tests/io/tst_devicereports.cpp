@@ -6,7 +6,7 @@
 #include "io/devicereports.h"
 #include "io/hiddevice.h"
 #include "io/iocontext.h"
-#include "simbus.h"
+#include "tests/support/simbus.h"
 
 using Global::Version;
 using HidSim::DeviceType;
@@ -35,17 +35,8 @@ Version run(Exchange exchange, IIoDevice& device) {
     return {};
 }
 
-enum class Fault { None, OpenFails, WriteFails, ReadFails, ReadTimeout, UnplugAfterFirstWrite };
-
-HidSim::Faults faultsOf(Fault fault) {
-    HidSim::Faults f;
-    f.openFails = fault == Fault::OpenFails;
-    f.writeFails = fault == Fault::WriteFails;
-    f.readFails = fault == Fault::ReadFails;
-    f.readTimeout = fault == Fault::ReadTimeout;
-    f.unplugAfterWrites = fault == Fault::UnplugAfterFirstWrite ? 1 : 0;
-    return f;
-}
+using TestSupport::Fault;
+using TestSupport::faultsOf;
 
 bool isReceiver(DeviceType type) {
     return type == DeviceType::SorrelReceiver || type == DeviceType::SorrelPlusReceiver;
@@ -86,15 +77,12 @@ class TstDeviceReports : public QObject {
     std::unique_ptr<HIDDevice> plug(DeviceType type, const QString& serial, quint16 usage_page,
                                     int* sim_id = nullptr, const QString& firmware = QStringLiteral("1.0.0"),
                                     int revision = 0) {
-        HidSim::DeviceSetup setup = SimBus::device(type, serial);
-        setup.firmware = firmware;
-        setup.revision = revision;
-        const int id = HidSim::plug(setup);
+        const int id = HidSim::plug(TestSupport::device(type, serial, firmware, revision));
         if (sim_id != nullptr) {
             *sim_id = id;
         }
         const Io::DeviceId device_id(0x46d, productIdOf(type), usage_page, 1);
-        return std::make_unique<HIDDevice>(m_context, device_id, SimBus::pathOf(id, usage_page));
+        return std::make_unique<HIDDevice>(m_context, device_id, TestSupport::pathOf(id, usage_page));
     }
 
 private slots:
@@ -139,8 +127,8 @@ private slots:
         QVERIFY(device->isOpen());
         QCOMPARE(text(read), version);
         QCOMPARE(text(Reports::readRevision(*device)), revisionText);
-        QCOMPARE(SimBus::writes(QStringLiteral("D-1")), written);
-        QCOMPARE(SimBus::countOf(HidSim::TrafficKind::Open), 1);
+        QCOMPARE(TestSupport::writes(QStringLiteral("D-1")), written);
+        QCOMPARE(TestSupport::countOf(HidSim::TrafficKind::Open), 1);
         QCOMPARE(device->status(), IIoDevice::NoError);
     }
 
@@ -257,8 +245,8 @@ private slots:
         QFETCH(DeviceType, type);
         QFETCH(int, mode);
         QFETCH(int, usagePage);
-        const int id = HidSim::plug(SimBus::device(type, QStringLiteral("D-1"), HidSim::Mode(mode)));
-        const HidSim::Interface i = SimBus::interfaceOf(id, quint16(usagePage));
+        const int id = HidSim::plug(TestSupport::device(type, QStringLiteral("D-1"), HidSim::Mode(mode)));
+        const HidSim::Interface i = TestSupport::interfaceOf(id, quint16(usagePage));
         QVERIFY(!i.path.isEmpty());
         HIDDevice device(m_context, Io::DeviceId(i.vendorId, i.productId, i.usagePage, i.usage),
                          i.path.toUtf8());
@@ -304,7 +292,7 @@ private slots:
                 command == QLatin1String("post") ? state.postUpdateCount : state.enterUpdateCount;
             QCOMPARE(counted, failing ? 0 : 1);
             if (!failing) {
-                QCOMPARE(SimBus::writes(QStringLiteral("D-1")), QStringList{bytes});
+                QCOMPARE(TestSupport::writes(QStringLiteral("D-1")), QStringList{bytes});
             }
         }
     }
@@ -318,7 +306,7 @@ private slots:
         QVERIFY(!Reports::sendHeadsetPostUpdate(*device));
         QCOMPARE(device->status(), IIoDevice::OpenError);
         QCOMPARE(HidSim::device(id).enterUpdateCount, 0);
-        QCOMPARE(SimBus::countOf(HidSim::TrafficKind::Write), 0);
+        QCOMPARE(TestSupport::countOf(HidSim::TrafficKind::Write), 0);
     }
 
     void repair_data() {
@@ -355,7 +343,7 @@ private slots:
         QVERIFY(HidSim::setRepair(id, script));
 
         QVERIFY(Reports::startRepair(*receiver));
-        QCOMPARE(SimBus::writes(QStringLiteral("R-1")), (QStringList{"020100", "020800"}));
+        QCOMPARE(TestSupport::writes(QStringLiteral("R-1")), (QStringList{"020100", "020800"}));
         QCOMPARE(HidSim::device(id).repairStartCount, 1);
 
         // The caller's loop: poll until the reply says the pairing ended.
@@ -372,7 +360,7 @@ private slots:
             QCOMPARE(polls, pollsBefore + 1);
         }
         QCOMPARE(HidSim::device(id).repairPollCount, polls);
-        QCOMPARE(SimBus::writes(QStringLiteral("R-1"), 0xffa0).mid(2),
+        QCOMPARE(TestSupport::writes(QStringLiteral("R-1"), 0xffa0).mid(2),
                  QStringList(QVector<QString>(polls, QStringLiteral("028000")).toList()));
 
         if (last == Progress::Finished) {
@@ -381,9 +369,9 @@ private slots:
         }
         receiver->close();
         HIDDevice second(m_context, Io::DeviceId(0x46d, 0xa90, Reports::kReceiverSecondUsagePage, 1),
-                         SimBus::pathOf(id, Reports::kReceiverSecondUsagePage));
+                         TestSupport::pathOf(id, Reports::kReceiverSecondUsagePage));
         QVERIFY(Reports::endRepair(second));
-        QCOMPARE(SimBus::writes(QStringLiteral("R-1"), Reports::kReceiverSecondUsagePage),
+        QCOMPARE(TestSupport::writes(QStringLiteral("R-1"), Reports::kReceiverSecondUsagePage),
                  QStringList{"03ce022200"});
         QCOMPARE(HidSim::device(id).repairEndCount, 1);
         QVERIFY(!HidSim::device(id).pairing);

@@ -10,7 +10,7 @@
 #include "io/hiddevice.h"
 #include "io/iocontext.h"
 #include "io/iodevicescanner.h"
-#include "simbus.h"
+#include "tests/support/simbus.h"
 
 using Io::HIDDevice;
 using Io::IIoDevice;
@@ -23,7 +23,8 @@ const Io::DeviceId kHeadsetId(0x46d, 0xa91, kHeadsetPage, 1);
 const QByteArray kVersionQuery = QByteArray::fromHex("000100");
 
 enum class Op { Open, Close, Query, Read, ReadLong, SendFeature, GetFeature, Discard, NonBlocking };
-enum class Fault { None, OpenFails, WriteFails, ReadFails, ReadTimeout };
+using TestSupport::Fault;
+using TestSupport::faultsOf;
 
 // The outcome of one operation: a count (its sign is what matters), or a bool as 1 / 0.
 enum class Result { Positive, Zero, Negative, True, False };
@@ -35,15 +36,6 @@ struct Step {
     Status status;
 };
 using Steps = QVector<Step>;
-
-HidSim::Faults faultsOf(Fault fault) {
-    HidSim::Faults f;
-    f.openFails = fault == Fault::OpenFails;
-    f.writeFails = fault == Fault::WriteFails;
-    f.readFails = fault == Fault::ReadFails;
-    f.readTimeout = fault == Fault::ReadTimeout;
-    return f;
-}
 
 Result resultOf(Op op, IIoDevice& device) {
     unsigned char buffer[64] = {};
@@ -93,7 +85,8 @@ class TstHidDevice : public QObject {
     int m_headset = 0;
 
     std::unique_ptr<HIDDevice> headset() const {
-        return std::make_unique<HIDDevice>(m_context, kHeadsetId, SimBus::pathOf(m_headset, kHeadsetPage));
+        return std::make_unique<HIDDevice>(m_context, kHeadsetId,
+                                           TestSupport::pathOf(m_headset, kHeadsetPage));
     }
 
 private slots:
@@ -104,9 +97,10 @@ private slots:
 
     void init() {
         HidSim::reset();
-        m_headset = HidSim::plug(SimBus::device(HidSim::DeviceType::SorrelHeadset, QStringLiteral("H-1")));
+        m_headset =
+            HidSim::plug(TestSupport::device(HidSim::DeviceType::SorrelHeadset, QStringLiteral("H-1")));
         QVERIFY(m_headset > 0);
-        QVERIFY(!SimBus::pathOf(m_headset, kHeadsetPage).isEmpty());
+        QVERIFY(!TestSupport::pathOf(m_headset, kHeadsetPage).isEmpty());
     }
 
     void validity_data() {
@@ -129,7 +123,7 @@ private slots:
         QFETCH(bool, valid);
         QFETCH(bool, opens);
         HIDDevice device(withContext ? m_context : nullptr, id,
-                         withPath ? SimBus::pathOf(m_headset, kHeadsetPage) : QByteArray());
+                         withPath ? TestSupport::pathOf(m_headset, kHeadsetPage) : QByteArray());
         QSignalSpy spy(&device, &IIoDevice::statusChanged);
         QCOMPARE(device.isValid(), valid);
         QCOMPARE(device.id(), id);
@@ -281,12 +275,12 @@ private slots:
         {
             const auto device = headset();
             QVERIFY(device->open());
-            QCOMPARE(SimBus::countOf(HidSim::TrafficKind::Open), 1);
+            QCOMPARE(TestSupport::countOf(HidSim::TrafficKind::Open), 1);
         }
-        QCOMPARE(SimBus::countOf(HidSim::TrafficKind::Close), 1);
+        QCOMPARE(TestSupport::countOf(HidSim::TrafficKind::Close), 1);
         // A closed device has nothing left to close.
         { headset(); }
-        QCOMPARE(SimBus::countOf(HidSim::TrafficKind::Close), 1);
+        QCOMPARE(TestSupport::countOf(HidSim::TrafficKind::Close), 1);
     }
 
     void reportsAsTheInterface() {

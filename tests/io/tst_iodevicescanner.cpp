@@ -6,7 +6,7 @@
 
 #include "io/iocontext.h"
 #include "io/iodevicescanner.h"
-#include "simbus.h"
+#include "tests/support/simbus.h"
 
 using HidSim::DeviceType;
 using HidSim::Mode;
@@ -95,8 +95,10 @@ private slots:
     void grouping_data() {
         QTest::addColumn<Setups>("setups");
         QTest::addColumn<QStringList>("records");
-        const auto dev = SimBus::device;
-        const auto foreign = SimBus::foreign;
+        const auto dev = [](DeviceType type, const QString& serial, Mode mode) {
+            return TestSupport::device(type, serial, mode);
+        };
+        const auto foreign = TestSupport::foreign;
         const QString r1 = QStringLiteral("R-1");
 
         QTest::newRow("empty bus") << Setups{} << QStringList{};
@@ -180,15 +182,15 @@ private slots:
     }
 
     void identicalDevicesKeepTheirOwnPaths() {
-        const int first = HidSim::plug(SimBus::device(DeviceType::SorrelReceiver, "R-1"));
-        const int second = HidSim::plug(SimBus::device(DeviceType::SorrelReceiver, "R-1"));
+        const int first = HidSim::plug(TestSupport::device(DeviceType::SorrelReceiver, "R-1"));
+        const int second = HidSim::plug(TestSupport::device(DeviceType::SorrelReceiver, "R-1"));
         IoDeviceScanner scanner(m_context);
         const IoDeviceInfoList list = scanner.scan();
         QCOMPARE(list.size(), 2);
-        QCOMPARE(list.at(0).path(kReceiverA0), SimBus::pathOf(first, 0xffa0));
-        QCOMPARE(list.at(0).path(kReceiverA1), SimBus::pathOf(first, 0xffa1));
-        QCOMPARE(list.at(1).path(kReceiverA0), SimBus::pathOf(second, 0xffa0));
-        QCOMPARE(list.at(1).path(kReceiverA1), SimBus::pathOf(second, 0xffa1));
+        QCOMPARE(list.at(0).path(kReceiverA0), TestSupport::pathOf(first, 0xffa0));
+        QCOMPARE(list.at(0).path(kReceiverA1), TestSupport::pathOf(first, 0xffa1));
+        QCOMPARE(list.at(1).path(kReceiverA0), TestSupport::pathOf(second, 0xffa0));
+        QCOMPARE(list.at(1).path(kReceiverA1), TestSupport::pathOf(second, 0xffa1));
     }
 
     // A scanner shares what has not changed since its last scan; whatever changed, its next scan must read
@@ -197,8 +199,10 @@ private slots:
         QTest::addColumn<Setups>("first");
         QTest::addColumn<int>("unplugged");  // index into first, unplugged after the first scan; -1: none
         QTest::addColumn<Setups>("then");    // plugged after the first scan
-        const auto dev = SimBus::device;
-        const auto foreign = SimBus::foreign;
+        const auto dev = [](DeviceType type, const QString& serial, Mode mode) {
+            return TestSupport::device(type, serial, mode);
+        };
+        const auto foreign = TestSupport::foreign;
         const Setups crowd{foreign(0x1234, 0x5678, 0x1, 0x6, "KB1"),
                            dev(DeviceType::SorrelReceiver, "R-1", Mode::Normal),
                            foreign(0x1234, 0x9abc, 0x1, 0x2, "M1")};
@@ -246,7 +250,7 @@ private slots:
 
     void scanFollowsTheBus() {
         IoDeviceScanner scanner(m_context);
-        const int receiver = HidSim::plug(SimBus::device(DeviceType::SorrelReceiver, "R-1"));
+        const int receiver = HidSim::plug(TestSupport::device(DeviceType::SorrelReceiver, "R-1"));
         QCOMPARE(scanner.scan().size(), 1);
         QVERIFY(HidSim::unplug(receiver));
         QVERIFY(scanner.scan().isEmpty());
@@ -256,7 +260,7 @@ private slots:
         IoDeviceScanner scanner(m_context);
         for (const bool withDevice : {false, true}) {
             if (withDevice) {
-                HidSim::plug(SimBus::device(DeviceType::SorrelReceiver, "R-1"));
+                HidSim::plug(TestSupport::device(DeviceType::SorrelReceiver, "R-1"));
             }
             (void)scanner.scan();
             bool free = false;
@@ -266,7 +270,7 @@ private slots:
     }
 
     void scanOnTheThreadThatHoldsTheLock() {
-        HidSim::plug(SimBus::device(DeviceType::SorrelReceiver, "R-1"));
+        HidSim::plug(TestSupport::device(DeviceType::SorrelReceiver, "R-1"));
         IoDeviceScanner scanner(m_context);
         const auto held = m_context->lock();
         QCOMPARE(scanner.scan().size(), 1);
@@ -341,7 +345,7 @@ private slots:
     }
 
     void onlySignalAndNoPeriodicScan() {
-        HidSim::plug(SimBus::device(DeviceType::SorrelReceiver, "R-1"));
+        HidSim::plug(TestSupport::device(DeviceType::SorrelReceiver, "R-1"));
         IoDeviceScanner::Shared scanner = std::make_shared<IoDeviceScanner>(m_context);
         QCOMPARE(scanner->metaObject()->className(), "Io::IoDeviceScanner");
         const QMetaObject* meta = scanner->metaObject();

@@ -1,13 +1,12 @@
 #pragma once
 
 #include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMetaEnum>
 #include <QStringList>
 #include <QVector>
 
+#include "tests/support/files.h"
+#include "tests/support/offers.h"
 #include "tools/updateservice/httpserver.h"
 #include "updater/updatedownloader.h"
 
@@ -16,51 +15,12 @@ namespace OnlineTest {
 using Updater::UpdateDownloader;
 using Updater::UpdateRecord;
 
-inline QByteArray firmwareTarget(const QString& model, const QString& revision) {
-    return QStringLiteral("/api/pc_headsets/%1/%2/1.0.13/1.0.13/dfu_firmware/meldra/1.0.24/ios/11.4/en")
-        .arg(model, revision)
-        .toUtf8();
-}
-
-inline QByteArray softwareTarget(const QString& platform) {
-    return QStringLiteral("/api/pc_headsets/SorrelPlus/SonellaDesktop/1.38.0/app_info/%1/11.4/en")
-        .arg(platform)
-        .toUtf8();
-}
-
-inline HttpServer::Response body(const QByteArray& bytes, int status = 200) {
-    HttpServer::Response response;
-    response.status = status;
-    response.body = bytes;
-    return response;
-}
-
-inline HttpServer::Response redirect(const QByteArray& location, int status = 302) {
-    HttpServer::Response response;
-    response.status = status;
-    response.location = location;
-    return response;
-}
-
-inline QByteArray firmwareOffers(const QString& kind, const QList<QPair<QString, QString>>& offers) {
-    QJsonArray array;
-    for (const auto& offer : offers) {
-        QJsonObject element;
-        element.insert(QStringLiteral("fw_version_") + kind, offer.first);
-        element.insert(QStringLiteral("fw_download_url_") + kind, offer.second);
-        array.append(element);
-    }
-    return QJsonDocument(QJsonObject{{QStringLiteral("firmwares"), array}}).toJson(QJsonDocument::Compact);
-}
-
-inline QByteArray softwareOffers(const QList<QPair<QString, QString>>& offers) {
-    QJsonArray array;
-    for (const auto& offer : offers) {
-        array.append(QJsonObject{{QStringLiteral("latest_app_version"), offer.first},
-                                 {QStringLiteral("app_update_url"), offer.second}});
-    }
-    return QJsonDocument(QJsonObject{{QStringLiteral("apps"), array}}).toJson(QJsonDocument::Compact);
-}
+using TestSupport::body;
+using TestSupport::firmwareOffers;
+using TestSupport::firmwareTarget;
+using TestSupport::redirect;
+using TestSupport::softwareOffers;
+using TestSupport::softwareTarget;
 
 // Everything a downloader reports, in order. Connected directly: the status type is not a metatype.
 class Recorder {
@@ -104,6 +64,11 @@ public:
 
     QVector<Event> events;
 };
+
+// A missing file reads as text no download can produce.
+inline QByteArray readAll(const QString& path) {
+    return TestSupport::readFile(path, "<missing>");
+}
 
 // Every entry below root, as relative paths, hidden ones included.
 inline QStringList tree(const QString& root) {

@@ -1,11 +1,8 @@
-#include <sys/resource.h>
-
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <csignal>
 #include <memory>
 
 #include "onlinetest.h"
@@ -27,20 +24,14 @@ Version v(const char* text) {
     return Version::fromString(QString::fromLatin1(text));
 }
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 // Runs in a child process under a file size limit (a full disk as the downloader sees it).
 int fullDiskChild() {
     int argc = 1;
     char name[] = "child";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{256 * 1024, 256 * 1024};
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+    const TestSupport::FileSizeLimit full_disk(256 * 1024);
+    if (!full_disk.isActive()) {
         return 3;
     }
     UpdateDownloader downloader(qEnvironmentVariable("MELDRA_TST_DIR"));

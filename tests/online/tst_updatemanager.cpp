@@ -11,15 +11,6 @@
 using namespace OnlineTest;
 using Updater::UpdateManager;
 
-namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-}  // namespace
-
 class TstUpdateManager : public QObject {
     Q_OBJECT
 

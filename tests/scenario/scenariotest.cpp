@@ -9,8 +9,7 @@
 #include "app/application.h"
 #include "app/registration.h"
 #include "mediator/uifirmwareupdatemediator.h"
-
-using Mediator = UIMediator::UIFirmwareUpdateMediator;
+#include "tests/support/firmwareharness.h"
 
 const QString ScenarioTest::kReceiverImage =
     QStringLiteral(":/firmware/46d.a92.ff00.1/Sorrel_Dongle_T1.46.0.dfu");
@@ -20,30 +19,24 @@ const QString ScenarioTest::kHeadsetImage =
 ScenarioTest::ScenarioTest(Application& app, quint16 service_port)
     : m_app(app), m_ui(app), m_port(service_port) {}
 
-bool ScenarioTest::startService(QString* error) {
-    return m_service.listen(m_port, error);
+void ScenarioTest::initTestCase() {
+    QString error;
+    QVERIFY2(m_service.listen(m_port, &error), qPrintable(error));
 }
 
-void ScenarioTest::prepare() {
+void ScenarioTest::init() {
     HidSim::reset();
-    HidSim::Timings bus;
-    bus.reenumerateMs = 50;
-    bus.resetMs = 50;
-    bus.updateReportIntervalUs = 0;
-    HidSim::setTimings(bus);
-    Mediator::Timings timings;
+    HidSim::setTimings(TestSupport::fastBusTimings());
+    Mediator::Timings timings = TestSupport::fastMediatorTimings();
+    // A window on a busy display answers later than a bare mediator.
     timings.deviceWaitMs = 5000;
-    timings.driverPauseMs = 20;
-    timings.scanPollMs = 10;
-    timings.progressPollMs = 10;
-    timings.repairPollMs = 10;
     m_ui.firmware()->setTimings(timings);
     m_service.withdrawAll();
     m_service.clearRequests();
     m_ui.takeQmlMessages();
 }
 
-void ScenarioTest::finish() {
+void ScenarioTest::cleanup() {
     QTRY_VERIFY_WITH_TIMEOUT(!m_ui.firmware()->isRunning(), 30000);
     // A worker's last status reaches QML queued: let it land on this window, not on the next test's.
     QTest::qWait(50);
@@ -60,17 +53,6 @@ bool ScenarioTest::loadWindow() {
         return false;
     }
     return m_ui.pageName() == QLatin1String("welcomePage");
-}
-
-int ScenarioTest::plug(HidSim::DeviceType type, const QString& serial, const QString& firmware,
-                       const HidSim::RepairScript& repair) {
-    HidSim::DeviceSetup device;
-    device.type = type;
-    device.serial = serial;
-    device.firmware = firmware;
-    device.revision = 3;
-    device.repair = repair;
-    return HidSim::plug(device);
 }
 
 void ScenarioTest::setReenumerateMs(int ms) {
@@ -108,7 +90,7 @@ int runScenarios(int argc, char** argv, QObject* (*make)(Application&, quint16))
     for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "HIDSIM_SCENARIO"}) {
         qunsetenv(name);
     }
-    const quint16 port = ScenarioService::freePort();
+    const quint16 port = LocalUpdateService::freePort();
     if (port == 0) {
         return 2;
     }

@@ -4,13 +4,14 @@
 #include <QString>
 
 #include "sim/hidsim.h"
-#include "tests/scenario/scenarioservice.h"
 #include "tests/scenario/scenariowindow.h"
+#include "tests/support/localupdateservice.h"
+#include "tests/support/simbus.h"
 
 class Application;
 
 // What every scenario shares: the program's services, its window, the simulated bus and the local update
-// service. Subclasses call prepare() from init() and finish() from cleanup().
+// service, made ready before each test function and checked after it.
 class ScenarioTest : public QObject {
     Q_OBJECT
 
@@ -20,19 +21,19 @@ public:
     static const QString kReceiverImage;
     static const QString kHeadsetImage;
 
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
 protected:
-    bool startService(QString* error);
-    void prepare();
-    void finish();
     bool loadWindow();
 
-    int plug(HidSim::DeviceType type, const QString& serial, const QString& firmware,
-             const HidSim::RepairScript& repair = {});
     void setReenumerateMs(int ms);
     void setDeviceWaitMs(int ms);
 
     Application& m_app;
-    ScenarioService m_service;
+    LocalUpdateService m_service;
     ScenarioWindow m_ui;
 
 private:

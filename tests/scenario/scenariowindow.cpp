@@ -89,6 +89,13 @@ bool ScenarioWindow::load(QString* error) {
         *error = QStringLiteral("the root object of main.qml is not a window");
         return false;
     }
+    // Without these hints Windows keeps the close entry of the system menu enabled during an update.
+    const Qt::WindowFlags hints = Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+    if ((m_window->flags() & hints) != hints) {
+        *error = QStringLiteral("the window lacks the title, system menu, minimise or close hint");
+        return false;
+    }
     if (QObject* stack = object(QStringLiteral("stackView"))) {
         const QMetaProperty current =
             stack->metaObject()->property(stack->metaObject()->indexOfProperty("currentItem"));

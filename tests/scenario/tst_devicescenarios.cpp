@@ -5,8 +5,10 @@
 #include "app/application.h"
 #include "mediator/uifirmwareupdatemediator.h"
 #include "tests/scenario/scenariotest.h"
+#include "tools/pagestage/firmwareenums.h"
 
 using HidSim::DeviceType;
+using TestSupport::plug;
 using Mediator = UIMediator::UIFirmwareUpdateMediator;
 
 namespace {
@@ -43,12 +45,27 @@ private:
     }
 
 private slots:
-    void initTestCase() {
-        QString error;
-        QVERIFY2(startService(&error), qPrintable(error));
+    // The page tests and the screenshots run on a stand-in for the mediator's enums.
+    void pageStandInAgreesWithTheMediator_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("statuses") << QByteArray("Status");
+        QTest::newRow("device types") << QByteArray("DeviceType");
     }
-    void init() { prepare(); }
-    void cleanup() { finish(); }
+
+    void pageStandInAgreesWithTheMediator() {
+        QFETCH(QByteArray, name);
+        const auto keys = [&name](const QMetaObject& meta) {
+            const QMetaEnum values = meta.enumerator(meta.indexOfEnumerator(name.constData()));
+            QStringList out;
+            for (int i = 0; i < values.keyCount(); ++i) {
+                out << QStringLiteral("%1=%2").arg(QLatin1String(values.key(i))).arg(values.value(i));
+            }
+            return out;
+        };
+        const QStringList real = keys(Mediator::staticMetaObject);
+        QVERIFY(!real.isEmpty());
+        QCOMPARE(keys(FirmwareEnums::staticMetaObject), real);
+    }
 
     void tileFollowsPlugging_data() {
         QTest::addColumn<int>("type");
@@ -230,7 +247,8 @@ private slots:
         HidSim::RepairScript script;
         script.outcome = outcome;
         script.pollsBefore = 30;
-        const int id = plug(DeviceType(type), QStringLiteral("R-1"), QStringLiteral("1.45.0"), script);
+        const int id = plug(DeviceType(type), QStringLiteral("R-1"), QStringLiteral("1.45.0"),
+                            HidSim::Mode::Normal, script);
         QVERIFY(loadWindow());
         QVERIFY(m_ui.openFromWelcome(QStringLiteral("receiverTile"), devicePage));
         QVERIFY(m_ui.click(QStringLiteral("repairButton")));
@@ -268,6 +286,41 @@ private slots:
         // Only the failed round takes the receiver out of pairing mode; a paired one has left it already.
         QCOMPARE(device.repairEndCount, retry.isEmpty() ? 0 : 1);
         QVERIFY(m_ui.click(QStringLiteral("doneButton")));
+        QVERIFY(m_ui.waitForPage(QStringLiteral("welcomePage")));
+    }
+
+    void devicePagesShowTheDeviceAndGoBack_data() {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("tile");
+        QTest::addColumn<QString>("devicePage");
+        QTest::addColumn<QString>("leave");
+        QTest::newRow("receiver") << int(DeviceType::SorrelReceiver) << "receiverTile"
+                                  << "receiverPage"
+                                  << "doneButton";
+        QTest::newRow("receiver with pairing") << int(DeviceType::SorrelPlusReceiver) << "receiverTile"
+                                               << "receiverPairwellPage"
+                                               << "backButton";
+        QTest::newRow("headset") << int(DeviceType::SorrelHeadset) << "headsetTile"
+                                 << "headsetPage"
+                                 << "doneButton";
+        QTest::newRow("plus headset") << int(DeviceType::SorrelPlusHeadset) << "headsetTile"
+                                      << "headsetPage"
+                                      << "backButton";
+    }
+
+    void devicePagesShowTheDeviceAndGoBack() {
+        QFETCH(int, type);
+        QFETCH(QString, tile);
+        QFETCH(QString, devicePage);
+        QFETCH(QString, leave);
+        plug(DeviceType(type), QStringLiteral("D-1"), QStringLiteral("1.45.0"));
+        QVERIFY(loadWindow());
+        QTRY_VERIFY_WITH_TIMEOUT(m_ui.item(tile)->isEnabled(), 2000);
+        QVERIFY(m_ui.click(tile));
+        QVERIFY(m_ui.waitForPage(devicePage));
+        QCOMPARE(m_ui.text(QStringLiteral("versionLabel")), QStringLiteral("Firmware Version: 1.45"));
+        QCOMPARE(m_ui.page()->property("deviceType").toInt(), type);
+        QVERIFY(m_ui.click(leave));
         QVERIFY(m_ui.waitForPage(QStringLiteral("welcomePage")));
     }
 

@@ -15,6 +15,7 @@
 #include "updater/updatemanager.h"
 
 using HidSim::DeviceType;
+using TestSupport::plug;
 using Mediator = UIMediator::UIFirmwareUpdateMediator;
 
 namespace {
@@ -78,14 +79,17 @@ private:
         return closed && !m_ui.window()->isVisible();
     }
 
-private slots:
-    void initTestCase() {
-        QString error;
-        QVERIFY2(startService(&error), qPrintable(error));
+    // What the file chooser hands over on acceptance: its URL, or that URL as fully escaped text.
+    void startUpdateFromFile(int device_type, const QString& path, bool escaped_text = false) {
+        QObject* internal = m_ui.object(QStringLiteral("internal"));
+        QVERIFY(internal);
+        const QUrl url = QUrl::fromLocalFile(path);
+        const QVariant chosen = escaped_text ? QVariant(url.toString(QUrl::FullyEncoded)) : QVariant(url);
+        QVERIFY(QMetaObject::invokeMethod(internal, "updateFromFile", Q_ARG(QVariant, device_type),
+                                          Q_ARG(QVariant, chosen)));
     }
-    void init() { prepare(); }
-    void cleanup() { finish(); }
 
+private slots:
     void noticeComparesMajorAndMinor_data() {
         QTest::addColumn<bool>("receiver");
         QTest::newRow("receiver") << true;
@@ -105,6 +109,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(offeredVersion(receiver), QStringLiteral("1.45.7"), 10000);
         QTest::qWait(300);
         QVERIFY(!notice(f.tile)->isVisible());
+        // A build or a package manager's copy asks for firmware but leaves program updates to whoever
+        // installed it: only a recorded per-user installation asks for a newer program.
+        QCOMPARE(m_service.countRequests("/app_info/"), 0);
         QVERIFY(m_ui.openFromWelcome(f.tile, f.devicePage));
         QVERIFY(!m_ui.isShown(QStringLiteral("updateButton")));
         QVERIFY(!m_ui.isShown(QStringLiteral("availableLabel")));
@@ -251,6 +258,64 @@ private slots:
             QVERIFY(m_ui.waitForPage(QStringLiteral("welcomePage")));
         }
         QVERIFY(windowAcceptsClose());
+    }
+
+    void altClickOpensTheFileChooser() {
+        plug(DeviceType::SorrelReceiver, QStringLiteral("R-1"), QStringLiteral("1.45.0"));
+        QVERIFY(loadWindow());
+        QVERIFY(m_ui.openFromWelcome(QStringLiteral("receiverTile"), QStringLiteral("receiverPage")));
+        const auto chooser = [this] { return m_ui.object(QStringLiteral("fileDialog")); };
+        QVERIFY(m_ui.click(QStringLiteral("versionLabel")));
+        QTest::qWait(50);
+        // The window makes its chooser on first use: a plain click leaves none, or none shown.
+        QVERIFY(!chooser() || !chooser()->property("visible").toBool());
+        QVERIFY(m_ui.click(QStringLiteral("versionLabel"), Qt::AltModifier));
+        QObject* dialog = nullptr;
+        QTRY_VERIFY((dialog = chooser()) && dialog->property("visible").toBool());
+        QCOMPARE(dialog->property("deviceType").toInt(), int(DeviceType::SorrelReceiver));
+        QCOMPARE(dialog->property("folder").toUrl(), QUrl::fromLocalFile(QDir::homePath()));
+        QVERIFY(QMetaObject::invokeMethod(dialog, "reject"));
+        QTRY_VERIFY(!dialog->property("visible").toBool());
+        QCOMPARE(m_ui.pageName(), QStringLiteral("receiverPage"));
+    }
+
+    void updateFromAChosenFileToTheEnd_data() {
+        QTest::addColumn<bool>("escapedText");
+        QTest::newRow("url") << false;
+        QTest::newRow("escaped text") << true;
+    }
+
+    // The chosen file's path has a blank, a non-ASCII letter, '%' and '#', which a URL carries escaped.
+    void updateFromAChosenFileToTheEnd() {
+        QFETCH(bool, escapedText);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString folder = dir.filePath(QStringLiteral("my firmware Ä 100% #2"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = folder + QStringLiteral("/receiver 1.46.dfu");
+        QVERIFY(QFile::copy(kReceiverImage, path));
+
+        // Long enough in update mode to try closing the window meanwhile.
+        setReenumerateMs(600);
+        const int id = plug(DeviceType::SorrelReceiver, QStringLiteral("R-1"), QStringLiteral("1.45.0"));
+        QVERIFY(loadWindow());
+        QVERIFY(m_ui.openFromWelcome(QStringLiteral("receiverTile"), QStringLiteral("receiverPage")));
+        m_ui.forgetPages();
+        startUpdateFromFile(int(DeviceType::SorrelReceiver), path, escapedText);
+        QVERIFY(m_ui.waitForPageShown(QStringLiteral("progressPage")));
+
+        // While the update runs the window refuses to close.
+        QVERIFY(m_ui.firmware()->isRunning());
+        m_ui.window()->close();
+        QTest::qWait(20);
+        QVERIFY(m_ui.window()->isVisible());
+
+        QVERIFY(m_ui.waitForPage(QStringLiteral("finalPage"), 30000));
+        QCOMPARE(HidSim::device(id).firmware, QStringLiteral("1.46.0"));
+        QVERIFY(m_ui.click(QStringLiteral("doneButton")));
+        QVERIFY(m_ui.waitForPage(QStringLiteral("welcomePage")));
+        m_ui.window()->close();
+        QTRY_VERIFY(!m_ui.window()->isVisible());
     }
 
     void chosenFile_data() {

@@ -3,13 +3,12 @@
 #include <hidapi/hidapi.h>
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
-#include <QThread>
 #include <memory>
 
 #include "sim/hidsim.h"
+#include "tests/support/simbus.h"
 
 namespace SimTest {
 
@@ -85,35 +84,16 @@ inline QByteArray read(hid_device* handle, int length, int timeoutMs, int* resul
     return n > 0 ? buffer.left(n) : QByteArray();
 }
 
+// The sim tests' own default firmware; the rest as the bus has it.
 inline HidSim::DeviceSetup setup(HidSim::DeviceType type, const QString& serial,
                                const QString& firmware = "1.45.0", int revision = 0) {
-    HidSim::DeviceSetup s;
-    s.type = type;
-    s.serial = serial;
-    s.firmware = firmware;
-    s.revision = revision;
-    return s;
+    return TestSupport::device(type, serial, firmware, revision);
 }
 
-// Polls the bus until the predicate holds or the time is up; the re-enumeration runs on a timer.
-template <typename Predicate>
-bool waitFor(Predicate predicate, int timeoutMs = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!predicate()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(5);
-    }
-    return true;
-}
+using TestSupport::waitFor;
 
 inline HidSim::Timings fastTimings() {
-    HidSim::Timings t;
-    t.reenumerateMs = 50;
-    t.resetMs = 50;
-    t.updateReportIntervalUs = 0;
-    return t;
+    return TestSupport::fastBusTimings();
 }
 
 }  // namespace SimTest

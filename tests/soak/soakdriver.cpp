@@ -12,7 +12,7 @@
 
 #include "sim/dfufaults.h"
 #include "sim/hidsim.h"
-#include "tests/soak/statusspy.h"
+#include "tests/support/statusrecorder.h"
 
 namespace {
 
@@ -113,23 +113,22 @@ bool SoakDriver::attachToMediator() {
         return false;
     }
     m_mediator = mediator;
-    // The workers signal their steps from their own thread; everything here happens on ours.
-    auto queued = [this](bool is_repair) {
-        return [this, is_repair](int status, int type) {
-            QMetaObject::invokeMethod(
-                this, [this, is_repair, status, type] { onStatus(is_repair, status, type); },
-                Qt::QueuedConnection);
-        };
-    };
-    auto* update = new StatusSpy(mediator, "updateStatusChanged", queued(false));
-    auto* repair = new StatusSpy(mediator, "repairStatusChanged", queued(true));
+    // The workers signal their steps from their own thread; the recorder hands them to ours.
+    enum Source { Update, Repair, Activation };
+    auto* signals_seen = new TestSupport::StatusRecorder(this);
     QObject* const extension = internal->property("appExtension").value<QObject*>();
-    auto* activation = extension
-                           ? new StatusSpy(extension, "activateRequested",
-                                           [this](int, int) { record(QStringLiteral("activateRequested")); })
-                           : nullptr;
-    const bool connected =
-        update->isConnected() && repair->isConnected() && activation && activation->isConnected();
+    const bool connected = signals_seen->followByName(mediator, "updateStatusChanged", Update) &&
+                           signals_seen->followByName(mediator, "repairStatusChanged", Repair) && extension &&
+                           signals_seen->followByName(extension, "activateRequested", Activation);
+    connect(signals_seen, &TestSupport::StatusRecorder::recorded, this,
+            [this, signals_seen](int source, int status, int type) {
+                signals_seen->clear();  // a long run; what the script reads is kept below
+                if (source == Activation) {
+                    record(QStringLiteral("activateRequested"));
+                } else {
+                    onStatus(source == Repair, status, type);
+                }
+            });
     record(QStringLiteral("attached %1").arg(connected ? "ok" : "FAIL"));
     return true;
 }

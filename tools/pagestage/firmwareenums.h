@@ -3,7 +3,7 @@
 #include <QObject>
 
 // The firmware mediator's enums with their real values, so that the pages can be shown without the
-// mediator and the bus beneath it.
+// mediator and the bus beneath it. The window scenarios check that the values still agree.
 class FirmwareEnums : public QObject {
     Q_OBJECT
 

@@ -11,28 +11,30 @@
 #include "io/iodevicescanner.h"
 #include "mediator/uifirmwareupdatemediator.h"
 #include "sim/hidsim.h"
+#include "tests/support/simbus.h"
+#include "tests/support/statusrecorder.h"
 
 using Mediator = UIMediator::UIFirmwareUpdateMediator;
 using Status = Mediator::Status;
 using DeviceType = Mediator::DeviceType;
 
-// The mediator's signals as QML receives them: on the GUI thread, queued from the worker, in order.
-class SignalRecorder : public QObject {
+namespace TestSupport {
+// The worker's waits cut to what the simulated bus needs, with room for a loaded machine.
+[[nodiscard]] Mediator::Timings fastMediatorTimings();
+}  // namespace TestSupport
+
+// The mediator's signals as QML receives them: on the GUI thread, queued from the worker, in order. An
+// event's source is its Kind, its subject the DeviceType.
+class SignalRecorder : public TestSupport::StatusRecorder {
     Q_OBJECT
 
 public:
-    enum class Kind { Progress, Update, Repair };
-    struct Event {
-        Kind kind;
-        int value;  // a percentage or a Status
-        DeviceType type;
-    };
+    enum Kind { Progress, Update, Repair };
 
     explicit SignalRecorder(Mediator& mediator);
 
-    [[nodiscard]] const QVector<Event>& events() const { return m_events; }
     [[nodiscard]] QVector<Status> statuses() const;
-    [[nodiscard]] QVector<int> progress() const;
+    [[nodiscard]] QVector<int> progress() const { return values(Progress); }
     // A final status has been signalled.
     [[nodiscard]] bool ended() const;
     [[nodiscard]] Status finalStatus() const;
@@ -40,7 +42,7 @@ public:
     // when the end is Canceled, no progress or intermediate status emitted once the cancel was stored.
     [[nodiscard]] QString orderProblem() const;
     void clear() {
-        m_events.clear();
+        StatusRecorder::clear();
         m_emittedAfterCancel = 0;
     }
 
@@ -50,9 +52,6 @@ signals:
     void statusSeen(Status status);
 
 private:
-    void record(Kind kind, int value, DeviceType type);
-
-    QVector<Event> m_events;
     // Counted as the worker emits, where the stored status tells whether a cancel came first.
     std::atomic<int> m_emittedAfterCancel{0};
 };
@@ -69,17 +68,12 @@ public:
     void recreate();
     void destroyMediator();
 
-    static Mediator::Timings fastTimings();
-    static HidSim::Timings fastBusTimings();
-
+    // A device of the mediator's type, firmware 1.40.0 unless told otherwise.
     static int plug(DeviceType type, HidSim::Mode mode, const QString& serial,
                     const QString& firmware = QStringLiteral("1.40.0"));
     // The link of every device plug() makes: the quick one, or with MELDRA_TEST_STRICT_LINK set, one as
     // strict as hardware, so that the same rows run on both.
     static HidSim::Link busLink();
-
-    // Writes (output and feature reports) that reached interfaces with this usage page.
-    static int writes(quint16 usage_page, const QString& serial = QString(), const QByteArray& prefix = {});
 
     // Waits for the final status; false when none came in time.
     bool waitForEnd(int timeout_ms = 20000);

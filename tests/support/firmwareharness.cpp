@@ -1,17 +1,19 @@
-#include "firmwareharness.h"
+#include "tests/support/firmwareharness.h"
 
 #include <QSignalSpy>
 #include <QTest>
 
 #include "sim/dfufaults.h"
+#include "tests/support/simbus.h"
 
 SignalRecorder::SignalRecorder(Mediator& mediator) {
-    connect(&mediator, &Mediator::updateProgressChanged, this,
-            [this](int percents, DeviceType type) { record(Kind::Progress, percents, type); });
-    connect(&mediator, &Mediator::updateStatusChanged, this,
-            [this](Status status, DeviceType type) { record(Kind::Update, static_cast<int>(status), type); });
-    connect(&mediator, &Mediator::repairStatusChanged, this,
-            [this](Status status, DeviceType type) { record(Kind::Repair, static_cast<int>(status), type); });
+    follow(&mediator, &Mediator::updateProgressChanged, Progress);
+    follow(&mediator, &Mediator::updateStatusChanged, Update);
+    follow(&mediator, &Mediator::repairStatusChanged, Repair);
+    connect(this, &StatusRecorder::recorded, this, [this](int source, int value) {
+        if (source != Progress)
+            emit statusSeen(static_cast<Status>(value));
+    });
 
     const auto note = [this, &mediator](Status status) {
         if (status != Status::Started && !isFinal(status) && mediator.getLastStatus() == Status::Canceled)
@@ -28,26 +30,11 @@ SignalRecorder::SignalRecorder(Mediator& mediator) {
         Qt::DirectConnection);
 }
 
-void SignalRecorder::record(Kind kind, int value, DeviceType type) {
-    m_events.append({kind, value, type});
-    if (kind != Kind::Progress)
-        emit statusSeen(static_cast<Status>(value));
-}
-
 QVector<Status> SignalRecorder::statuses() const {
     QVector<Status> result;
-    for (const Event& event : m_events) {
-        if (event.kind != Kind::Progress)
+    for (const Event& event : events()) {
+        if (event.source != Progress)
             result.append(static_cast<Status>(event.value));
-    }
-    return result;
-}
-
-QVector<int> SignalRecorder::progress() const {
-    QVector<int> result;
-    for (const Event& event : m_events) {
-        if (event.kind == Kind::Progress)
-            result.append(event.value);
     }
     return result;
 }
@@ -77,20 +64,20 @@ Status SignalRecorder::finalStatus() const {
 }
 
 QString SignalRecorder::orderProblem() const {
-    if (m_events.isEmpty())
+    if (events().isEmpty())
         return QStringLiteral("no signals");
-    const Event& first = m_events.first();
-    if (first.kind == Kind::Progress || static_cast<Status>(first.value) != Status::Started)
+    const Event& first = events().first();
+    if (first.source == Progress || static_cast<Status>(first.value) != Status::Started)
         return QStringLiteral("first signal is not Started");
-    const Event& last = m_events.last();
-    if (last.kind == Kind::Progress || !isFinal(static_cast<Status>(last.value)))
+    const Event& last = events().last();
+    if (last.source == Progress || !isFinal(static_cast<Status>(last.value)))
         return QStringLiteral("last signal is not a final status");
     int started = 0;
     int finals = 0;
-    for (const Event& event : m_events) {
-        if (event.kind == Kind::Progress)
+    for (const Event& event : events()) {
+        if (event.source == Progress)
             continue;
-        if (event.kind != first.kind)
+        if (event.source != first.source)
             return QStringLiteral("update and repair signals mixed");
         started += static_cast<Status>(event.value) == Status::Started ? 1 : 0;
         finals += isFinal(static_cast<Status>(event.value)) ? 1 : 0;
@@ -102,6 +89,20 @@ QString SignalRecorder::orderProblem() const {
     return {};
 }
 
+namespace TestSupport {
+
+Mediator::Timings fastMediatorTimings() {
+    Mediator::Timings timings;
+    timings.deviceWaitMs = 3000;
+    timings.driverPauseMs = 20;
+    timings.scanPollMs = 10;
+    timings.progressPollMs = 10;
+    timings.repairPollMs = 10;
+    return timings;
+}
+
+}  // namespace TestSupport
+
 const QByteArray FirmwareHarness::kHeadsetEnterUpdate = QByteArray::fromHex("00ce020200");
 const QByteArray FirmwareHarness::kReceiverEnterUpdate = QByteArray::fromHex("020200");
 const QByteArray FirmwareHarness::kPostUpdate = QByteArray::fromHex("00ce022d00");
@@ -111,7 +112,7 @@ const QByteArray FirmwareHarness::kRepairPoll = QByteArray::fromHex("028000");
 FirmwareHarness::FirmwareHarness() {
     HidSim::reset();
     HidSim::clearDfuFaults();
-    HidSim::setTimings(fastBusTimings());
+    HidSim::setTimings(TestSupport::fastBusTimings());
     // A receiver image is some twenty thousand reports; the commands before it must stay in the log.
     HidSim::setTrafficLimit(200000);
     m_context = std::make_shared<Io::IoContext>();
@@ -128,7 +129,7 @@ FirmwareHarness::~FirmwareHarness() {
 void FirmwareHarness::recreate() {
     destroyMediator();
     m_mediator = std::make_unique<Mediator>(m_context, m_scanner);
-    m_mediator->setTimings(fastTimings());
+    m_mediator->setTimings(TestSupport::fastMediatorTimings());
     m_recorder = std::make_unique<SignalRecorder>(*m_mediator);
 }
 
@@ -136,34 +137,9 @@ void FirmwareHarness::destroyMediator() {
     m_mediator.reset();
 }
 
-Mediator::Timings FirmwareHarness::fastTimings() {
-    Mediator::Timings timings;
-    timings.deviceWaitMs = 3000;
-    timings.driverPauseMs = 20;
-    timings.scanPollMs = 10;
-    timings.progressPollMs = 10;
-    timings.repairPollMs = 10;
-    return timings;
-}
-
-HidSim::Timings FirmwareHarness::fastBusTimings() {
-    HidSim::Timings timings;
-    timings.leaveMs = 0;
-    timings.reenumerateMs = 50;
-    timings.resetMs = 50;
-    timings.replyDelayMs = 0;
-    timings.updateReportIntervalUs = 0;
-    return timings;
-}
-
 int FirmwareHarness::plug(DeviceType type, HidSim::Mode mode, const QString& serial,
                           const QString& firmware) {
-    HidSim::DeviceSetup setup;
-    setup.type = static_cast<HidSim::DeviceType>(type);
-    setup.mode = mode;
-    setup.serial = serial;
-    setup.firmware = firmware;
-    setup.revision = 3;
+    HidSim::DeviceSetup setup = TestSupport::device(static_cast<HidSim::DeviceType>(type), serial, firmware, 3, mode);
     setup.link = busLink();
     return HidSim::plug(setup);
 }
@@ -177,18 +153,6 @@ HidSim::Link FirmwareHarness::busLink() {
         link.unsolicitedEveryMs = 5;
     }
     return link;
-}
-
-int FirmwareHarness::writes(quint16 usage_page, const QString& serial, const QByteArray& prefix) {
-    HidSim::TrafficFilter filter;
-    filter.usagePage = usage_page;
-    filter.serial = serial;
-    filter.prefix = prefix;
-    filter.kind = static_cast<int>(HidSim::TrafficKind::Write);
-    int total = HidSim::count(filter);
-    filter.kind = static_cast<int>(HidSim::TrafficKind::SendFeature);
-    total += HidSim::count(filter);
-    return total;
 }
 
 bool FirmwareHarness::waitForEnd(int timeout_ms) {

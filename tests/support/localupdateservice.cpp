@@ -1,13 +1,14 @@
-#include "tests/scenario/scenarioservice.h"
+#include "tests/support/localupdateservice.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QUrl>
 #include <memory>
 
+#include "tests/support/files.h"
+#include "tests/support/offers.h"
 #include "tools/updateservice/catalog.h"
 
 #include <netinet/in.h>
@@ -16,10 +17,8 @@
 
 namespace {
 
-bool writeJson(const QString& path, const QJsonObject& document, QString* error) {
-    QFile file(path);
-    if (!QDir().mkpath(QFileInfo(path).path()) || !file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(document).toJson()) < 0) {
+bool write(const QString& path, const QByteArray& document, QString* error) {
+    if (!TestSupport::writeFile(path, document)) {
         *error = QStringLiteral("cannot write %1").arg(path);
         return false;
     }
@@ -28,13 +27,13 @@ bool writeJson(const QString& path, const QJsonObject& document, QString* error)
 
 }  // namespace
 
-ScenarioService::ScenarioService() {
+LocalUpdateService::LocalUpdateService() {
     auto catalog = std::make_shared<Catalog>(m_folder.path());
     m_server.setHandler(
         [this, catalog](const QByteArray& target) { return catalog->answer(target, m_server.baseUrl()); });
 }
 
-quint16 ScenarioService::freePort() {
+quint16 LocalUpdateService::freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) {
         return 0;
@@ -52,7 +51,7 @@ quint16 ScenarioService::freePort() {
     return port;
 }
 
-bool ScenarioService::listen(quint16 port, QString* error) {
+bool LocalUpdateService::listen(quint16 port, QString* error) {
     if (!m_folder.isValid()) {
         *error = QStringLiteral("no temporary folder for the catalog");
         return false;
@@ -64,7 +63,7 @@ bool ScenarioService::listen(quint16 port, QString* error) {
     return true;
 }
 
-QString ScenarioService::copyIn(const QString& source, const QString& name, QString* error) {
+QString LocalUpdateService::copyIn(const QString& source, const QString& name, QString* error) {
     const QString unique = QStringLiteral("%1-%2").arg(++m_serial).arg(name);
     const QString target = m_folder.filePath(QStringLiteral("files/") + unique);
     if (!QDir().mkpath(QFileInfo(target).path()) || !QFile::copy(source, target)) {
@@ -74,9 +73,9 @@ QString ScenarioService::copyIn(const QString& source, const QString& name, QStr
     return QStringLiteral("{base}/files/") + QString::fromLatin1(QUrl::toPercentEncoding(unique));
 }
 
-bool ScenarioService::offerFirmware(const QString& model, const QString& receiver_version,
-                                    const QString& receiver_image, const QString& headset_version,
-                                    const QString& headset_image, QString* error) {
+bool LocalUpdateService::offerFirmware(const QString& model, const QString& receiver_version,
+                                       const QString& receiver_image, const QString& headset_version,
+                                       const QString& headset_image, QString* error) {
     QJsonObject offer;
     if (!receiver_version.isEmpty()) {
         const QString url =
@@ -84,8 +83,7 @@ bool ScenarioService::offerFirmware(const QString& model, const QString& receive
         if (url.isEmpty()) {
             return false;
         }
-        offer.insert(QStringLiteral("fw_version_dongle"), receiver_version);
-        offer.insert(QStringLiteral("fw_download_url_dongle"), url);
+        TestSupport::addFirmwareOffer(&offer, QStringLiteral("dongle"), receiver_version, url);
     }
     if (!headset_version.isEmpty()) {
         const QString url =
@@ -93,15 +91,14 @@ bool ScenarioService::offerFirmware(const QString& model, const QString& receive
         if (url.isEmpty()) {
             return false;
         }
-        offer.insert(QStringLiteral("fw_version_headset"), headset_version);
-        offer.insert(QStringLiteral("fw_download_url_headset"), url);
+        TestSupport::addFirmwareOffer(&offer, QStringLiteral("headset"), headset_version, url);
     }
-    return writeJson(m_folder.filePath(QStringLiteral("firmware/%1.json").arg(model)),
-                     QJsonObject{{QStringLiteral("firmwares"), QJsonArray{offer}}}, error);
+    return write(m_folder.filePath(QStringLiteral("firmware/%1.json").arg(model)),
+                 TestSupport::firmwareList(offer), error);
 }
 
-bool ScenarioService::offerProgram(const QString& platform, const QString& version, const QString& file,
-                                   QString* error, const QByteArray& signature) {
+bool LocalUpdateService::offerProgram(const QString& platform, const QString& version, const QString& file,
+                                      QString* error, const QByteArray& signature) {
     const QString url = copyIn(file, QFileInfo(file).fileName(), error);
     if (url.isEmpty()) {
         return false;
@@ -117,18 +114,16 @@ bool ScenarioService::offerProgram(const QString& platform, const QString& versi
             return false;
         }
     }
-    const QJsonObject offer{{QStringLiteral("latest_app_version"), version},
-                            {QStringLiteral("app_update_url"), url}};
-    return writeJson(m_folder.filePath(QStringLiteral("apps/%1.json").arg(platform)),
-                     QJsonObject{{QStringLiteral("apps"), QJsonArray{offer}}}, error);
+    return write(m_folder.filePath(QStringLiteral("apps/%1.json").arg(platform)),
+                 TestSupport::softwareOffers({{version, url}}), error);
 }
 
-void ScenarioService::withdrawAll() {
+void LocalUpdateService::withdrawAll() {
     QDir(m_folder.filePath(QStringLiteral("firmware"))).removeRecursively();
     QDir(m_folder.filePath(QStringLiteral("apps"))).removeRecursively();
 }
 
-int ScenarioService::countRequests(const QByteArray& part) const {
+int LocalUpdateService::countRequests(const QByteArray& part) const {
     int n = 0;
     for (const QByteArray& target : m_server.requests()) {
         if (target.contains(part)) {

@@ -7,16 +7,19 @@
 
 #include "tools/updateservice/httpserver.h"
 
-// The local update service on a loopback port chosen before the program starts (the program reads the
-// service's address once, when its update manager is made). It offers nothing until told to.
-class ScenarioService {
+// The local update service on loopback, in-process, serving a catalog folder of its own. The port may be
+// chosen before the program starts, since the program reads the service's address once, when its update
+// manager is made. It offers nothing until told to.
+class LocalUpdateService {
 public:
-    ScenarioService();
+    LocalUpdateService();
 
     // A loopback port that was free a moment ago.
     [[nodiscard]] static quint16 freePort();
 
+    // Port 0: any free one.
     bool listen(quint16 port, QString* error);
+    [[nodiscard]] QString baseUrl() const { return m_server.baseUrl(); }
 
     // Replaces the firmware offers of a model. An empty version leaves that kind out; the files are copied
     // into the catalog under fresh names, so a new offer never shares a download with an old one.
