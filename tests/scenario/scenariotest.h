@@ -21,7 +21,8 @@ public:
     static const QString kReceiverImage;
     static const QString kHeadsetImage;
 
-private slots:
+protected slots:
+    // A subclass that needs more set-up defines its own slot of the same name and calls these first.
     void initTestCase();
     void init();
     void cleanup();

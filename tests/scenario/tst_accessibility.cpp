@@ -9,6 +9,7 @@
 #include "tests/scenario/scenariotest.h"
 
 using HidSim::DeviceType;
+using TestSupport::plug;
 
 namespace {
 
@@ -104,15 +105,14 @@ private:
 
 private slots:
     void initTestCase() {
-        QString error;
-        QVERIFY2(startService(&error), qPrintable(error));
+        ScenarioTest::initTestCase();
         // A screen reader that is already running when the program starts.
         QAccessible::setActive(true);
     }
 
     // The demo: a receiver at 1.45 with 1.46 offered, a headset at 1.44.
     void init() {
-        prepare();
+        ScenarioTest::init();
         QString error;
         QVERIFY2(m_service.offerFirmware(QStringLiteral("Sorrel"), QStringLiteral("1.46.0"), kReceiverImage,
                                          QString(), QString(), &error),
@@ -127,7 +127,7 @@ private slots:
                                       QStringLiteral("Receiver, Update available")),
                                  10000);
     }
-    void cleanup() { finish(); }
+    void cleanup() { ScenarioTest::cleanup(); }
 
     void keyboardOnlyUpdate() {
         // Flashing slow enough to read the progress page mid-way.
