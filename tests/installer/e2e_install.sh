@@ -26,6 +26,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 export HOME="$work/home of \"Jo\" \$USER 100%" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
 unset XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME
+# A desktop session brings its own bus. Without one, libdbus with dbus-x11 installed would start a bus
+# for the X display and leave its address file in ~/.dbus, which is neither program's to remove.
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
 mkdir -p "$HOME" "$TMPDIR" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 # What a desktop session has in a home folder before anything is installed.
 mkdir -p "$HOME/.local/share/applications" "$HOME/.config" "$HOME/.cache" "$HOME/Documents"
