@@ -123,7 +123,7 @@ bool hasInterface(const Draft& draft, const std::vector<Part>& parts, const Devi
     return false;
 }
 
-// Whether a record of the last scan describes this device exactly, so that it can be handed out again.
+// Whether an earlier record describes this device exactly, so that it can be handed out again.
 bool describes(const IoDeviceInfo& record, const Draft& draft, const std::vector<Part>& parts) {
     if (record.vendorId() != draft.vendorId || record.productId() != draft.productId ||
         record.paths().size() != draft.parts || draft.serial.isNull() != record.serialNumber().isNull() ||
@@ -149,7 +149,8 @@ IoDeviceInfo toRecord(const Draft& draft, const std::vector<Part>& parts) {
 
 }  // namespace
 
-// Kept between scans so that a steady poll allocates nothing for its bookkeeping.
+// Only the capacity is kept between scans, so that a steady poll does not allocate its bookkeeping anew;
+// what a scan found is the caller's alone.
 struct IoDeviceScanner::Work {
     std::vector<Draft> drafts;
     std::vector<Part> parts;
@@ -166,7 +167,7 @@ IoDeviceScanner::IoDeviceScanner(IIoContext::Shared context, QObject* parent)
 
 IoDeviceScanner::~IoDeviceScanner() = default;
 
-IoDeviceInfoList IoDeviceScanner::scan() {
+IoDeviceInfoList IoDeviceScanner::scan(const IoDeviceInfoList& previous) {
     if (!m_context) {
         return {};
     }
@@ -235,29 +236,33 @@ IoDeviceInfoList IoDeviceScanner::scan() {
             Draft{device->vendor_id, device->product_id, std::move(serial), part, part, 1, -1});
     }
 
-    // On a bus that has not changed since the last scan, every record is the one handed out then: shared,
-    // not rebuilt, so that a steady poll allocates nothing per device.
+    // On a bus that has not changed since the previous result, every record is the one handed out then:
+    // shared, not rebuilt, so that a steady poll allocates nothing per device.
     const int count = int(work.drafts.size());
     int reused = 0;
-    while (reused < count && reused < m_last.size() &&
-           describes(m_last.at(reused), work.drafts[std::size_t(reused)], work.parts)) {
+    while (reused < count && reused < previous.size() &&
+           describes(previous.at(reused), work.drafts[std::size_t(reused)], work.parts)) {
         ++reused;
     }
-    if (reused != count || m_last.size() != count) {
-        IoDeviceInfoList list;
+    IoDeviceInfoList list;
+    if (reused == count && previous.size() == count) {
+        list = previous;
+    } else {
         list.reserve(count);
         for (int i = 0; i < count; ++i) {
             const Draft& draft = work.drafts[std::size_t(i)];
-            if (i < m_last.size() && (i < reused || describes(m_last.at(i), draft, work.parts))) {
-                list.append(m_last.at(i));
+            if (i < previous.size() && (i < reused || describes(previous.at(i), draft, work.parts))) {
+                list.append(previous.at(i));
             } else {
                 list.append(toRecord(draft, work.parts));
             }
         }
-        m_last = list;
     }
+    // The drafts point into the enumeration: only their capacity may outlive it.
+    work.drafts.clear();
+    work.parts.clear();
     hid_free_enumeration(devices);
-    return m_last;
+    return list;
 }
 
 IoDeviceInfoList IoDeviceScanner::filter(const IoDeviceInfoList& list, const Predicate& predicate) {

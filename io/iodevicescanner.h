@@ -23,8 +23,9 @@ public:
     explicit IoDeviceScanner(IIoContext::Shared context, QObject* parent = nullptr);
     ~IoDeviceScanner() override;
 
-    // Callable from any thread; waits while another thread holds the HID lock.
-    [[nodiscard]] IoDeviceInfoList scan();
+    // Callable from any thread; waits while another thread holds the HID lock. The records of previous (a
+    // caller's earlier result) that still describe a device exactly are shared rather than built again.
+    [[nodiscard]] IoDeviceInfoList scan(const IoDeviceInfoList& previous = {});
 
     [[nodiscard]] static IoDeviceInfoList filter(const IoDeviceInfoList& list, const Predicate& predicate);
     // Keeps the entries with a path for at least one of the ids.
@@ -42,10 +43,8 @@ private:
     IIoContext::Shared m_context;
     // Nothing starts it: every scan is a direct call. It is kept stopped, ready for a periodic mode.
     std::unique_ptr<QTimer> m_timer;
-    // Under the HID lock: the bookkeeping of a scan, and its result, whose unchanged records the next scan
-    // shares instead of building again.
+    // Under the HID lock: the scratch of a scan, empty between scans.
     std::unique_ptr<Work> m_work;
-    IoDeviceInfoList m_last;
 };
 
 }  // namespace Io

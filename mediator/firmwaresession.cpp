@@ -46,8 +46,8 @@ std::unique_ptr<DFU::IUpdater> FirmwareSession::createUpdater() const {
 
 Io::IoDeviceInfoList FirmwareSession::rescan() {
     // The scan itself stays outside the cache lock: it waits for the HID lock, which a worker may hold for
-    // a whole report read.
-    Io::IoDeviceInfoList devices = m_scanner->scan();
+    // a whole report read. It shares the records that have not changed since the last result.
+    Io::IoDeviceInfoList devices = m_scanner->scan(cachedDevices());
     const std::lock_guard<std::mutex> locker(m_cacheMutex);
     m_cache = devices;
     return devices;
