@@ -1,6 +1,9 @@
 #include "io/hiddevice.h"
 
 #include <hidapi.h>
+#include <QDeadlineTimer>
+#include <QThread>
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -34,8 +37,28 @@ int HIDDevice::read(unsigned char* data, std::size_t length, int timeout_ms) {
     if (!isOpen()) {
         return -1;
     }
-    // The lock stays held while the read waits, so a scan or another exchange cannot slip in between.
-    return finishRead(locked([&] { return hid_read_timeout(m_handle, data, length, timeout_ms); }));
+    if (m_sliceMs <= 0 || timeout_ms == 0) {
+        // The lock stays held while the read waits, so a scan or another exchange cannot slip in between.
+        return finishRead(locked([&] { return hid_read_timeout(m_handle, data, length, timeout_ms); }));
+    }
+    // The report waits in the handle's own input buffer meanwhile, so nothing is lost between two looks.
+    // Sleeping rather than waiting under the lock matters: a thread that let go of the lock and took it
+    // straight back would starve the others, as the mutex hands it to no one in particular.
+    const QDeadlineTimer deadline(timeout_ms < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                                 : QDeadlineTimer(timeout_ms));
+    for (;;) {
+        const int result = locked([&] { return hid_read_timeout(m_handle, data, length, 0); });
+        if (result != 0 || deadline.hasExpired() || (m_giveUp != nullptr && m_giveUp->load())) {
+            return finishRead(result);
+        }
+        const qint64 left = deadline.remainingTime();
+        QThread::msleep(static_cast<unsigned long>(left < 0 ? m_sliceMs : std::min<qint64>(m_sliceMs, left)));
+    }
+}
+
+void HIDDevice::waitOutsideLock(int slice_ms, const std::atomic<bool>* give_up) {
+    m_sliceMs = slice_ms;
+    m_giveUp = give_up;
 }
 
 int HIDDevice::write(const unsigned char* data, std::size_t length) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <atomic>
 
 #include "io/iiocontext.h"
 #include "io/iiodevice.h"
@@ -33,6 +34,11 @@ public:
 
     static constexpr int kDiscardTimeoutMs = 1000;
 
+    // From now on a read waits for its report outside the HID lock, looking for it every slice_ms, so that
+    // the scans and exchanges of other threads are not held up behind a device that is slow to answer. A
+    // wait also ends, as a time-out, once *give_up is set. 0 (the default) waits under the lock.
+    void waitOutsideLock(int slice_ms, const std::atomic<bool>* give_up = nullptr);
+
 private:
     // statusChanged is emitted only after the lock is released, so that a listener may talk to HID itself
     // or wait for a thread that does.
@@ -51,6 +57,8 @@ private:
     QByteArray m_path;
     hid_device_* m_handle = nullptr;
     Status m_status = NoError;
+    int m_sliceMs = 0;
+    const std::atomic<bool>* m_giveUp = nullptr;
 };
 
 }  // namespace Io

@@ -17,6 +17,9 @@ namespace {
 using Scanner = Io::IoDeviceScanner;
 using Reports = KnownDeviceTable::Reports;
 
+// How often a read in the background looks for its reply, holding the HID lock only for each look.
+constexpr int kBackgroundReadSliceMs = 10;
+
 }  // namespace
 
 FirmwareSession::FirmwareSession(Io::IIoContext::Shared context, Io::IoDeviceScanner::Shared scanner,
@@ -24,12 +27,17 @@ FirmwareSession::FirmwareSession(Io::IIoContext::Shared context, Io::IoDeviceSca
     : m_context(std::move(context)),
       m_scanner(std::move(scanner)),
       m_listener(std::move(listener)),
-      m_updaterFactory(&DFU::createUpdater) {}
+      m_updaterFactory(&DFU::createUpdater),
+      m_readings([this](DeviceReadCache::Query query, const Io::DeviceId& id, const QByteArray& path,
+                        const std::atomic<bool>* give_up) { return exchange(query, id, path, give_up); }) {
+    m_readings.setRetryPause(m_timings.readRetryMs);
+}
 
 FirmwareSession::~FirmwareSession() = default;
 
 void FirmwareSession::setTimings(const FirmwareTimings& timings) {
     m_timings = timings;
+    m_readings.setRetryPause(timings.readRetryMs);
 }
 
 const FirmwareTimings& FirmwareSession::timings() const {
@@ -48,8 +56,11 @@ Io::IoDeviceInfoList FirmwareSession::rescan() {
     // The scan itself stays outside the cache lock: it waits for the HID lock, which a worker may hold for
     // a whole report read. It shares the records that have not changed since the last result.
     Io::IoDeviceInfoList devices = m_scanner->scan(cachedDevices());
-    const std::lock_guard<std::mutex> locker(m_cacheMutex);
-    m_cache = devices;
+    {
+        const std::lock_guard<std::mutex> locker(m_cacheMutex);
+        m_cache = devices;
+    }
+    m_readings.keepOnly(devices);
     return devices;
 }
 
@@ -67,29 +78,29 @@ std::unique_ptr<Io::IIoDevice> FirmwareSession::device(const Io::DeviceId& id, c
 }
 
 Global::Version FirmwareSession::readVersion(const Io::DeviceId& normal_mode_id, const QByteArray& path) {
-    Io::HIDDevice device(m_context, normal_mode_id, path);
-    if (!device.open())
-        return {};
-    switch (KnownDeviceTable::reportsOf(normal_mode_id)) {
-        case Reports::Headset:
-            return Io::DeviceReports::readHeadsetVersion(device);
-        case Reports::Receiver:
-            return Io::DeviceReports::readReceiverVersion(device);
-        case Reports::None:
-            break;
-    }
-    return {};
+    return m_readings.read(DeviceReadCache::Query::Version, normal_mode_id, path);
 }
 
 Global::Version FirmwareSession::readRevision(const Io::DeviceId& normal_mode_id, const QByteArray& path) {
+    return m_readings.read(DeviceReadCache::Query::Revision, normal_mode_id, path);
+}
+
+Global::Version FirmwareSession::exchange(DeviceReadCache::Query query, const Io::DeviceId& normal_mode_id,
+                                          const QByteArray& path, const std::atomic<bool>* give_up) const {
     Io::HIDDevice device(m_context, normal_mode_id, path);
+    if (give_up != nullptr) {
+        device.waitOutsideLock(kBackgroundReadSliceMs, give_up);
+    }
     if (!device.open())
         return {};
+    const bool version = query == DeviceReadCache::Query::Version;
     switch (KnownDeviceTable::reportsOf(normal_mode_id)) {
         case Reports::Headset:
-            return Io::DeviceReports::readHeadsetRevision(device);
+            return version ? Io::DeviceReports::readHeadsetVersion(device)
+                           : Io::DeviceReports::readHeadsetRevision(device);
         case Reports::Receiver:
-            return Io::DeviceReports::readReceiverRevision(device);
+            return version ? Io::DeviceReports::readReceiverVersion(device)
+                           : Io::DeviceReports::readReceiverRevision(device);
         case Reports::None:
             break;
     }

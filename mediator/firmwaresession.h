@@ -14,6 +14,7 @@
 #include "io/iodeviceinfo.h"
 #include "io/iodevicescanner.h"
 #include "io/version.h"
+#include "mediator/devicereadcache.h"
 #include "mediator/firmwaretimings.h"
 #include "mediator/firmwaretypes.h"
 
@@ -57,7 +58,8 @@ public:
     // A closed device on the shared context; it lives for one exchange.
     [[nodiscard]] std::unique_ptr<Io::IIoDevice> device(const Io::DeviceId& id, const QByteArray& path) const;
     // Both open the interface at path and read through the reports its identity speaks; the invalid
-    // version when it does not open or speaks none.
+    // version when it does not open or speaks none. Each path is read once while it stays on the bus; one
+    // that did not answer is asked again only after the read retry pause, and then in the background.
     [[nodiscard]] Global::Version readVersion(const Io::DeviceId& normal_mode_id, const QByteArray& path);
     [[nodiscard]] Global::Version readRevision(const Io::DeviceId& normal_mode_id, const QByteArray& path);
     // False when the interface does not open, speaks no reports, or is a headset's and refused the write.
@@ -87,6 +89,8 @@ public:
 private:
     bool sendCommand(const Io::DeviceId& target, const QString& serial_number,
                      bool (*command)(Io::IIoDevice&));
+    Global::Version exchange(DeviceReadCache::Query query, const Io::DeviceId& normal_mode_id,
+                             const QByteArray& path, const std::atomic<bool>* give_up) const;
 
     // Standard rather than Qt primitives: ThreadSanitizer sees through them, so the suite can check the
     // sharing.
@@ -100,6 +104,8 @@ private:
     const Listener m_listener;
     FirmwareTimings m_timings;
     UpdaterFactory m_updaterFactory;
+    // Last: its retry thread uses the context, so it goes first.
+    DeviceReadCache m_readings;
 };
 
 }  // namespace UIMediator

@@ -9,6 +9,8 @@ struct FirmwareTimings {
     int scanPollMs = 100;
     int progressPollMs = 100;
     int repairPollMs = 100;
+    // The earliest that a version or revision that could not be read is asked for again.
+    int readRetryMs = 5000;
 };
 
 }  // namespace UIMediator

@@ -42,6 +42,9 @@ private slots:
     void queries_data();
     void queries();
     void fromCacheAnswersTheLastScan();
+    void readOncePerAppearance_data();
+    void readOncePerAppearance();
+    void silentDeviceAskedAgainAfterThePause();
     void imageBesideTheExecutable();
     void cancelWithoutWorker();
 };
@@ -181,6 +184,92 @@ void TestFirmwareMediator::fromCacheAnswersTheLastScan() {
     // The cached path is gone: the read fails quietly.
     QCOMPARE(mediator.getVersionString(DeviceType::SorrelReceiver, QStringLiteral("M.m"), true), QString());
     QCOMPARE(mediator.count(DeviceType::SorrelReceiver), 0);
+}
+
+void TestFirmwareMediator::readOncePerAppearance_data() {
+    QTest::addColumn<DeviceType>("type");
+    QTest::addColumn<bool>("revision");
+    QTest::addColumn<int>("usagePage");
+    QTest::addColumn<QByteArray>("query");
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("receiver version") << DeviceType::SorrelReceiver << false << 0xffa0
+                                      << QByteArray::fromHex("020080") << QStringLiteral("1.40");
+    QTest::newRow("headset version") << DeviceType::SorrelHeadset << false << 0xffc0
+                                     << QByteArray::fromHex("000100") << QStringLiteral("1.40");
+    QTest::newRow("headset revision") << DeviceType::SorrelHeadset << true << 0xffc0
+                                      << QByteArray::fromHex("00f103") << QStringLiteral("3.0");
+}
+
+void TestFirmwareMediator::readOncePerAppearance() {
+    QFETCH(DeviceType, type);
+    QFETCH(bool, revision);
+    QFETCH(int, usagePage);
+    QFETCH(QByteArray, query);
+    QFETCH(QString, answer);
+    FirmwareHarness harness;
+    Mediator& mediator = harness.mediator();
+    const int id = FirmwareHarness::plug(type, HidSim::Mode::Normal, QStringLiteral("D1"));
+    const auto asked = [&] {
+        return FirmwareHarness::writes(quint16(usagePage), QStringLiteral("D1"), query);
+    };
+    // The ticks of a device page: a scan, then the version from the cached list.
+    const auto ticks = [&] {
+        for (int tick = 0; tick < 4; ++tick) {
+            QCOMPARE(mediator.count(type), 1);
+            QCOMPARE(revision ? mediator.getRevisionString(type, QStringLiteral("M.m"), true)
+                              : mediator.getVersionString(type, QStringLiteral("M.m"), true),
+                     answer);
+        }
+    };
+    ticks();
+    QCOMPARE(asked(), 1);
+    // Back under new paths, as after an update: a new appearance, read once more.
+    QVERIFY(HidSim::replug(id, 0));
+    QTRY_COMPARE(mediator.count(type), 1);
+    ticks();
+    QCOMPARE(asked(), 2);
+}
+
+void TestFirmwareMediator::silentDeviceAskedAgainAfterThePause() {
+    FirmwareHarness harness;
+    const int id =
+        FirmwareHarness::plug(DeviceType::SorrelReceiver, HidSim::Mode::Normal, QStringLiteral("R1"));
+    HidSim::Faults silent;
+    silent.readTimeout = true;
+    QVERIFY(HidSim::setFaults(id, silent));
+    const auto version = [&] {
+        return harness.mediator().getVersionString(DeviceType::SorrelReceiver, QStringLiteral("M.m"), true);
+    };
+    const auto asked = [] {
+        return FirmwareHarness::writes(0xffa0, QStringLiteral("R1"), QByteArray::fromHex("020080"));
+    };
+    const auto setRetryMs = [&](int ms) {
+        Mediator::Timings timings = harness.mediator().timings();
+        timings.readRetryMs = ms;
+        harness.mediator().setTimings(timings);
+    };
+
+    setRetryMs(3600 * 1000);
+    for (int tick = 0; tick < 4; ++tick) {
+        QCOMPARE(harness.mediator().count(DeviceType::SorrelReceiver), 1);
+        QCOMPARE(version(), QString());
+    }
+    // Joins any read still going on in the background, so that every query has reached the device.
+    harness.destroyMediator();
+    QCOMPARE(asked(), 1);
+
+    // Once the pause is over, the asking answers what is known and the device is asked again meanwhile.
+    harness.recreate();
+    QCOMPARE(harness.mediator().count(DeviceType::SorrelReceiver), 1);
+    QCOMPARE(version(), QString());
+    QVERIFY(HidSim::setFaults(id, HidSim::Faults()));
+    setRetryMs(0);
+    QCOMPARE(version(), QString());
+    QTRY_COMPARE(version(), QStringLiteral("1.40"));
+    QCOMPARE(harness.mediator().count(DeviceType::SorrelReceiver), 1);
+    QCOMPARE(version(), QStringLiteral("1.40"));
+    harness.destroyMediator();
+    QCOMPARE(asked(), 3);
 }
 
 void TestFirmwareMediator::imageBesideTheExecutable() {
