@@ -1,16 +1,25 @@
 // Preloaded into a Qt Quick program: writes the monotonic times of its application object and of the
 // first frame swapped by its first Quick window to the file named by UIBENCH_REPORT. With UIBENCH_GRAB set,
 // it also saves what the window shows a second after it appears to that PNG file, so that renders of
-// two builds can be compared. Nothing else; the program under test is not touched.
+// two builds can be compared. With UIBENCH_CLICKS set ("item:page,item:page", UIBENCH_CLICK_ROUNDS times
+// over), a person clicks: each click is handed to the GUI thread as input is, whenever that thread is
+// busy, and the time from handing it over to the page named after it being current is reported as
+// "click <item> <ns>". Nothing else; the program under test is not touched.
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QImage>
+#include <QMouseEvent>
+#include <QQuickItem>
 #include <QQuickWindow>
+#include <QStringList>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -37,6 +46,95 @@ void report(const char* what) {
     }
 }
 
+long long monotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+void reportLine(const QByteArray& line) {
+    const char* path = std::getenv("UIBENCH_REPORT");
+    if (!path) {
+        return;
+    }
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        (void)!::write(fd, line.constData(), static_cast<size_t>(line.size()));
+        ::close(fd);
+    }
+}
+
+// GUI thread only.
+QQuickItem* currentPage(QQuickWindow* window) {
+    QObject* stack = window->findChild<QObject*>(QStringLiteral("stackView"));
+    return stack ? stack->property("currentItem").value<QQuickItem*>() : nullptr;
+}
+
+// GUI thread only: clicks the centre of a shown, enabled item of the current page; false when none is.
+bool clickItem(QQuickWindow* window, const QString& name) {
+    QQuickItem* page = currentPage(window);
+    QQuickItem* item = page ? page->findChild<QQuickItem*>(name) : nullptr;
+    if (!item || !item->isVisible() || !item->isEnabled()) {
+        return false;
+    }
+    const QPointF at = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    const QPointF global = window->mapToGlobal(at.toPoint());
+    QMouseEvent press(QEvent::MouseButtonPress, at, at, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, at, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &release);
+    return true;
+}
+
+// The person in front of the window, on a thread of its own so that a busy GUI thread delays the click
+// and not the clicking. Clicks only after the window showed and settled.
+void clickAway(QQuickWindow* window, QStringList steps, int rounds, int pause_ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms * 3));
+    for (int round = 0; round < rounds; ++round) {
+        for (const QString& step : steps) {
+            const QString item = step.section(QLatin1Char(':'), 0, 0);
+            const QString page = step.section(QLatin1Char(':'), 1, 1);
+            for (int attempt = 0; attempt < 100; ++attempt) {
+                std::atomic<int> outcome{0};  // 1 on the page, -1 nothing to click
+                const long long posted = monotonicNs();
+                QMetaObject::invokeMethod(
+                    window,
+                    [window, item, page, &outcome] {
+                        QQuickItem* shown = clickItem(window, item) ? currentPage(window) : nullptr;
+                        outcome.store(shown && shown->objectName() == page ? 1 : -1);
+                    },
+                    Qt::QueuedConnection);
+                while (outcome.load() == 0) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
+                if (outcome.load() == 1) {
+                    reportLine(
+                        QStringLiteral("click %1 %2\n").arg(item).arg(monotonicNs() - posted).toLatin1());
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+        }
+    }
+    reportLine("clicks-done 0\n");
+}
+
+void startClicking(QQuickWindow* window) {
+    const QStringList steps =
+        QString::fromLocal8Bit(qgetenv("UIBENCH_CLICKS")).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (steps.isEmpty()) {
+        return;
+    }
+    const int rounds = qEnvironmentVariableIntValue("UIBENCH_CLICK_ROUNDS");
+    const int pause_ms = qEnvironmentVariableIsSet("UIBENCH_CLICK_PAUSE_MS")
+                             ? qEnvironmentVariableIntValue("UIBENCH_CLICK_PAUSE_MS")
+                             : 700;
+    std::thread(clickAway, window, steps, rounds > 0 ? rounds : 5, pause_ms).detach();
+}
+
 void reportFirstFrame() {
     if (!g_reported.exchange(true)) {
         report("first-frame");
@@ -55,6 +153,7 @@ protected:
         if (auto* window = qobject_cast<QQuickWindow*>(watched)) {
             report("window");
             connect(window, &QQuickWindow::frameSwapped, window, reportFirstFrame, Qt::DirectConnection);
+            startClicking(window);
             if (const char* grab = std::getenv("UIBENCH_GRAB")) {
                 const QString path = QString::fromLocal8Bit(grab);
                 QTimer::singleShot(1000, window, [window, path] { window->grabWindow().save(path); });

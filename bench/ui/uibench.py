@@ -117,12 +117,37 @@ class Program:
                 self.stop(process)
 
 
+def click_latencies(program, rounds, timeout=180.0):
+    """Opens the receiver page and goes back, rounds times; the latency of each click in ms."""
+    program.env = dict(program.env, UIBENCH_CLICKS="receiverTile:receiverPage,backButton:welcomePage",
+                       UIBENCH_CLICK_ROUNDS=str(rounds))
+    process, report, _ = program.start()
+    try:
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if process.poll() is not None:
+                raise RuntimeError(f"{program.name}: exited with {process.returncode} while clicking")
+            try:
+                with open(report) as f:
+                    lines = [line.split() for line in f if line.strip()]
+                if any(line[0] == "clicks-done" for line in lines):
+                    return [int(line[2]) / 1e6 for line in lines if line[0] == "click"]
+            except FileNotFoundError:
+                pass
+            time.sleep(0.05)
+        raise RuntimeError(f"{program.name}: clicks did not end in {timeout:g} s")
+    finally:
+        Program.stop(process)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", help="the build folder (holds Meldra, libhidsim.so and bench/ui)")
     parser.add_argument("--runs", type=int, default=7, help="start-ups per program (median)")
     parser.add_argument("--idle", type=float, default=2.0, help="seconds of idling before memory is read")
     parser.add_argument("--cpu-seconds", type=float, default=60.0, help="length of the CPU window")
+    parser.add_argument("--click-rounds", type=int, default=8,
+                        help="receiver page opened and left this often, with an answering and a silent receiver")
     args = parser.parse_args()
 
     build = os.path.abspath(args.build)
@@ -181,6 +206,17 @@ def main():
                 Program.stop(process)
         cpu = {p.name: 100.0 * (a - b) / CLOCK_TICKS / elapsed
                for (p, _, _, _), b, a in zip(started, before, after)}
+
+        # Clicks on the receiver page and back, with the receiver answering and with one that never does.
+        clicks = {}
+        for name, faults in (("answering", {}), ("silent", {"readTimeout": True})):
+            path = os.path.join(work, f"clicks-{name}.json")
+            with open(path, "w") as f:
+                json.dump({"devices": [
+                    {"type": "SorrelReceiver", "serial": "R-0001", "firmware": "1.45.0", "faults": faults},
+                    {"type": "SorrelHeadset", "serial": "H-0001", "firmware": "1.44.0", "revision": 3}]}, f)
+            program = Program(f"clicks-{name}", [meldra], dict(meldra_env, HIDSIM_SCENARIO=path), work)
+            clicks[name] = click_latencies(program, args.click_rounds)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -200,6 +236,11 @@ def main():
         print(f"{label:32} {b:10.1f} {m:10.1f} {m / b:7.2f} {aim_text:>7}")
     print(f"{'CPU over %g s (%% of one core)' % args.cpu_seconds:32} {cpu['bare']:10.3f} "
           f"{cpu['meldra']:10.3f} {'':>7} {'<=1.0':>7}")
+    worst = {name: max(values) if values else float("nan") for name, values in clicks.items()}
+    print(f"{'click to page, worst (ms)':32} {worst['answering']:10.1f} {worst['silent']:10.1f} "
+          f"{worst['silent'] / worst['answering']:7.2f} {'<=300ms':>7}")
+    for name, values in clicks.items():
+        print(f"clicks with the receiver {name} (ms): " + " ".join(f"{v:.1f}" for v in values))
     print("start-ups (ms): bare " + " ".join(f"{r[0]:.0f}" for r in results["bare"]) +
           "; Meldra " + " ".join(f"{r[0]:.0f}" for r in results["meldra"]))
 

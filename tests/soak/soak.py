@@ -276,11 +276,11 @@ class Soak:
         if d is None:
             self.sim.send({"cmd": "plug", "device": {"type": "SorrelReceiver", "serial": RECEIVER,
                                                      "firmware": "1.45.0"}})
-        elif d.get("mode") != "normal":
+        elif d.get("mode") != "normal" or not str(d.get("firmware", "")).startswith("1.45"):
+            # Firmware changes only with a new appearance on the bus, which is when the program reads it.
             self.sim.send({"cmd": "unplug", "serial": RECEIVER})
             self.sim.send({"cmd": "plug", "device": {"type": "SorrelReceiver", "serial": RECEIVER,
                                                      "firmware": "1.45.0"}})
-        self.sim.send({"cmd": "set", "serial": RECEIVER, "firmware": "1.45.0"})
         self.sim.send({"cmd": "fault", "serial": RECEIVER})
         self.driver.ask("dfuclear")
 
