@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "common/nocopyable.h"
+#include "base/nocopyable.h"
 #include "io/deviceid.h"
 #include "io/iodeviceinfo.h"
 #include "io/version.h"
