@@ -44,20 +44,14 @@ ArcaPage {
         x: 332; y: 518; width: 120; height: 40
         source: "qrc:/images/app_store.png"
         fillMode: Image.PreserveAspectFit
-        activeFocusOnTab: true
-        Accessible.role: Accessible.Link
-        Accessible.name: qsTr("App Store")
-        Accessible.onPressAction: open()
-        Keys.onReturnPressed: open()
-        Keys.onEnterPressed: open()
-        Keys.onSpacePressed: open()
 
         function open() {
             Qt.openUrlExternally("https://apps.apple.com/app/sonella/id0000000000")
         }
 
-        FocusRing {
-            visible: parent.activeFocus
+        LinkArea {
+            Accessible.name: qsTr("App Store")
+            onActivated: parent.open()
         }
         MouseArea {
             objectName: "appStoreLink"
@@ -71,20 +65,14 @@ ArcaPage {
         x: 475; y: 518; width: 135; height: 40
         source: "qrc:/images/play_market.png"
         fillMode: Image.PreserveAspectFit
-        activeFocusOnTab: true
-        Accessible.role: Accessible.Link
-        Accessible.name: qsTr("Google Play")
-        Accessible.onPressAction: open()
-        Keys.onReturnPressed: open()
-        Keys.onEnterPressed: open()
-        Keys.onSpacePressed: open()
 
         function open() {
             Qt.openUrlExternally("https://play.google.com/store/apps/details?id=example.arca.sonella")
         }
 
-        FocusRing {
-            visible: parent.activeFocus
+        LinkArea {
+            Accessible.name: qsTr("Google Play")
+            onActivated: parent.open()
         }
         MouseArea {
             objectName: "playMarketLink"

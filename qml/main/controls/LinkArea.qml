@@ -1,8 +1,8 @@
 import QtQuick 2.12
 
-// Makes the text it fills a link for the keyboard and for screen readers: Tab reaches it, Enter or Space
-// opens it, and it reads as a link. A label cannot be one itself: it turns its role back into static
-// text when a screen reader starts.
+// Makes the text or picture it fills a link for the keyboard and for screen readers: Tab reaches it,
+// Enter or Space opens it, and it reads as a link, named by the text unless told otherwise. A label
+// cannot be the link itself: it turns its role back into static text when a screen reader starts.
 Item {
     id: link
 
