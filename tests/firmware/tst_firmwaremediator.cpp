@@ -210,7 +210,7 @@ void TestFirmwareMediator::readOncePerAppearance() {
     Mediator& mediator = harness.mediator();
     const int id = FirmwareHarness::plug(type, HidSim::Mode::Normal, QStringLiteral("D1"));
     const auto asked = [&] {
-        return FirmwareHarness::writes(quint16(usagePage), QStringLiteral("D1"), query);
+        return TestSupport::reportsWritten(quint16(usagePage), QStringLiteral("D1"), query);
     };
     // The ticks of a device page: a scan, then the version from the cached list.
     const auto ticks = [&] {
@@ -241,7 +241,7 @@ void TestFirmwareMediator::silentDeviceAskedAgainAfterThePause() {
         return harness.mediator().getVersionString(DeviceType::SorrelReceiver, QStringLiteral("M.m"), true);
     };
     const auto asked = [] {
-        return FirmwareHarness::writes(0xffa0, QStringLiteral("R1"), QByteArray::fromHex("020080"));
+        return TestSupport::reportsWritten(0xffa0, QStringLiteral("R1"), QByteArray::fromHex("020080"));
     };
     const auto setRetryMs = [&](int ms) {
         Mediator::Timings timings = harness.mediator().timings();
