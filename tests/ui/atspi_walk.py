@@ -93,6 +93,10 @@ def main():
     expect(frame, [("push button", "Receiver"), ("push button", "Headset")])
     press(frame, "push button", "Receiver")
     expect(frame, [("push button", "Back"), ("label", "Firmware Version: 1.45"), ("push button", "RECONNECT")])
+    # The new page is announced: its title holds the focus.
+    focused = [node.name for node, _ in nodes(frame) if node.getState().contains(pyatspi.STATE_FOCUSED)]
+    if "Receiver" not in focused:
+        sys.exit("focus on %r, not the title" % focused)
     press(frame, "push button", "Back")
     expect(frame, [("push button", "Receiver"), ("push button", "Headset")])
 
