@@ -16,7 +16,7 @@
 
 #include "app/theme.h"
 #include "mediator/uiinstallermediator.h"
-#include "tests/scenario/accessibletree.h"
+#include "tests/support/accessibletree.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QtTest>
 
 #include "app/application.h"
-#include "tests/scenario/accessibletree.h"
+#include "tests/support/accessibletree.h"
 #include "tests/scenario/scenariotest.h"
 
 using HidSim::DeviceType;

@@ -1,4 +1,4 @@
-#include "tests/scenario/accessibletree.h"
+#include "tests/support/accessibletree.h"
 
 #include <QMetaEnum>
 #include <QVariantMap>
