@@ -20,14 +20,10 @@ SignalRecorder::SignalRecorder(Mediator& mediator) {
             ++m_emittedAfterCancel;
     };
     connect(
-        &mediator, &Mediator::updateProgressChanged, this,
-        [note](int, DeviceType) { note(Status::Updating); }, Qt::DirectConnection);
-    connect(
-        &mediator, &Mediator::updateStatusChanged, this, [note](Status status, DeviceType) { note(status); },
+        &mediator, &Mediator::updateProgressChanged, this, [note] { note(Status::Updating); },
         Qt::DirectConnection);
-    connect(
-        &mediator, &Mediator::repairStatusChanged, this, [note](Status status, DeviceType) { note(status); },
-        Qt::DirectConnection);
+    connect(&mediator, &Mediator::updateStatusChanged, this, note, Qt::DirectConnection);
+    connect(&mediator, &Mediator::repairStatusChanged, this, note, Qt::DirectConnection);
 }
 
 QVector<Status> SignalRecorder::statuses() const {
@@ -139,7 +135,8 @@ void FirmwareHarness::destroyMediator() {
 
 int FirmwareHarness::plug(DeviceType type, HidSim::Mode mode, const QString& serial,
                           const QString& firmware) {
-    HidSim::DeviceSetup setup = TestSupport::device(static_cast<HidSim::DeviceType>(type), serial, firmware, 3, mode);
+    HidSim::DeviceSetup setup =
+        TestSupport::device(static_cast<HidSim::DeviceType>(type), serial, firmware, 3, mode);
     setup.link = busLink();
     return HidSim::plug(setup);
 }
