@@ -35,7 +35,7 @@ ensure_packages() {
     $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# configure_and_build DIR BUILD_TYPE [CMAKE_ARGS...]
+# configure_and_build DIR BUILD_TYPE [CMAKE_ARGS...]; with BUILD_TARGETS set, builds only those targets.
 configure_and_build() {
     local dir=$1 type=$2
     shift 2
@@ -43,5 +43,6 @@ configure_and_build() {
     export CCACHE_BASEDIR="$top" CCACHE_NOHASHDIR=1
     cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" \
         -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@" >/dev/null
-    cmake --build "$dir"
+    # shellcheck disable=SC2086
+    cmake --build "$dir" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
 }

@@ -6,7 +6,7 @@
 #   scripts/test.sh --windows  syntax check of every source for Windows with MinGW-w64, and the Windows
 #                              programs that need no Qt run under Wine
 #   scripts/test.sh --fuzz     every fuzz target for 20 s (clang, ASan + UBSan), after replaying kept inputs
-#   scripts/test.sh --ci       normal, ASan + UBSan, the short fuzz run and the Windows checks, in that order
+#   scripts/test.sh --ci       normal, ASan + UBSan, TSan, the short fuzz run and the Windows checks, in that order
 #   scripts/test.sh --clean-install  the .deb installed and started in a minimal Debian root (root, network)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -46,7 +46,9 @@ asan() {
 }
 
 tsan() {
-    configure_and_build "$top/build-tsan" Debug -DMELDRA_SANITIZE=thread -DMELDRA_BUILD_BENCH=OFF
+    # Only the test programs of the labels it runs, not the programs, tools and window tests.
+    BUILD_TARGETS="tests_io tests_sim tests_firmware tests_online" \
+        configure_and_build "$top/build-tsan" Debug -DMELDRA_SANITIZE=thread -DMELDRA_BUILD_BENCH=OFF
     TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$top/scripts/tsan.supp" \
         run_suite "$top/build-tsan" -L 'io|sim|firmware|online'
 }
@@ -66,6 +68,7 @@ case "${1:-}" in
     --ci)
         normal
         asan
+        tsan
         "$top/fuzz/run" 20
         windows
         ;;
