@@ -5,6 +5,7 @@
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
+#include <QResource>
 #include <QUrl>
 #include <memory>
 
@@ -31,13 +32,27 @@ const QStringList kFirstPageFonts{QStringLiteral("BrownPro-Bold.otf"), QStringLi
 const QStringList kFirstPageFonts;  // the installer's first page draws most of them: all at once
 #endif
 
+// The font database keeps what it is given for as long as the program runs, and a file name makes it read
+// the whole file into a copy of its own: 1.5 MB of private memory for bytes that already lie in the
+// executable. A resource stored uncompressed is handed over in place instead.
+void addFont(const QString& path) {
+    const QResource resource(path);
+    if (resource.isValid() && resource.compressionAlgorithm() == QResource::NoCompression &&
+        resource.data()) {
+        QFontDatabase::addApplicationFontFromData(QByteArray::fromRawData(
+            reinterpret_cast<const char*>(resource.data()), static_cast<int>(resource.size())));
+        return;
+    }
+    QFontDatabase::addApplicationFont(path);
+}
+
 // Registers the fonts of ":/fonts" that are (first_page) or are not among kFirstPageFonts.
 void loadFonts(bool first_page) {
     const QDir fonts(QStringLiteral(":/fonts"));
     const auto entries = fonts.entryInfoList(QDir::Files, QDir::NoSort);
     for (const QFileInfo& entry : entries) {
         if (kFirstPageFonts.isEmpty() || kFirstPageFonts.contains(entry.fileName()) == first_page) {
-            QFontDatabase::addApplicationFont(entry.absoluteFilePath());
+            addFont(entry.absoluteFilePath());
         }
     }
 }

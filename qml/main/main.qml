@@ -1,7 +1,5 @@
 import QtQuick 2.12
 import QtQuick.Templates 2.12 as T
-import QtQuick.Layouts 1.12
-import QtGraphicalEffects 1.12
 import Arca.Theme 1.0
 import Arca.UIMediator.Enums 1.0
 import "controls"
@@ -117,6 +115,22 @@ T.ApplicationWindow {
             return platformWord !== "" ? updateManager.getSoftwareUpdatePath(platformWord) : ""
         }
 
+        // The pages after the welcome page, each with its part of the flow in flow/, are compiled and
+        // their imports (the graphical effects among them) loaded when first shown, not before the first
+        // frame. Their handlers reach this object by its id.
+        property var pageComponents: ({})
+
+        function page(name) {
+            var component = pageComponents[name]
+            if (!component) {
+                component = Qt.createComponent("flow/%1.qml".arg(name), Component.PreferSynchronous, root)
+                if (component.status !== Component.Ready)
+                    console.error(component.errorString())
+                pageComponents[name] = component
+            }
+            return component
+        }
+
         function showPage(component, properties) {
             stackView.replace(component, properties || {}, T.StackView.Immediate)
         }
@@ -132,7 +146,7 @@ T.ApplicationWindow {
                 return false
             }
             if (n > 1) {
-                showPage(multiDevicePageComponent, { deviceType: deviceType })
+                showPage(internal.page("MultiDevicePage"), { deviceType: deviceType })
                 return false
             }
             if (pageComponent)
@@ -143,12 +157,12 @@ T.ApplicationWindow {
         function devicePageOf(deviceType) {
             switch (deviceType) {
             case UIFirmwareUpdateMediator.SorrelReceiver:
-                return receiverPageComponent
+                return internal.page("ReceiverPage")
             case UIFirmwareUpdateMediator.SorrelPlusReceiver:
-                return receiverPairwellPageComponent
+                return internal.page("ReceiverPairwellPage")
             case UIFirmwareUpdateMediator.SorrelHeadset:
             case UIFirmwareUpdateMediator.SorrelPlusHeadset:
-                return headsetPageComponent
+                return internal.page("HeadsetPage")
             }
             return null
         }
@@ -219,11 +233,11 @@ T.ApplicationWindow {
             switch (status) {
             case UIFirmwareUpdateMediator.Started:
                 setWindowServicesEnabled(false)
-                showPage(progressPageComponent, { deviceType: deviceType, status: status })
+                showPage(internal.page("ProgressPage"), { deviceType: deviceType, status: status })
                 break
             case UIFirmwareUpdateMediator.Finished:
                 setWindowServicesEnabled(true)
-                showPage(finalPageComponent)
+                showPage(internal.page("FinalPage"))
                 break
             case UIFirmwareUpdateMediator.Timeout:
             case UIFirmwareUpdateMediator.Failed:
@@ -232,9 +246,9 @@ T.ApplicationWindow {
             case UIFirmwareUpdateMediator.Canceled:
                 setWindowServicesEnabled(true)
                 if (isReceiverType(deviceType))
-                    showPage(errorReceiverUpdatePageComponent, { deviceType: deviceType })
+                    showPage(internal.page("ErrorReceiverUpdatePage"), { deviceType: deviceType })
                 else
-                    showPage(errorPageComponent, { deviceType: deviceType })
+                    showPage(internal.page("ErrorPage"), { deviceType: deviceType })
                 break
             }
         }
@@ -243,21 +257,21 @@ T.ApplicationWindow {
             switch (status) {
             case UIFirmwareUpdateMediator.Started:
                 setWindowServicesEnabled(false)
-                showPage(progressPageComponent, { deviceType: deviceType, status: status })
+                showPage(internal.page("ProgressPage"), { deviceType: deviceType, status: status })
                 break
             case UIFirmwareUpdateMediator.Finished:
                 setWindowServicesEnabled(true)
-                showPage(finalPageComponent)
+                showPage(internal.page("FinalPage"))
                 break
             case UIFirmwareUpdateMediator.Failed:
                 setWindowServicesEnabled(true)
-                showPage(noDeviceRepairPageComponent, { deviceType: deviceType })
+                showPage(internal.page("NoDeviceRepairPage"), { deviceType: deviceType })
                 break
             case UIFirmwareUpdateMediator.FileError:
             case UIFirmwareUpdateMediator.DeviceError:
             case UIFirmwareUpdateMediator.Canceled:
                 setWindowServicesEnabled(true)
-                showPage(errorPageComponent, { deviceType: deviceType })
+                showPage(internal.page("ErrorPage"), { deviceType: deviceType })
                 break
             }
         }
@@ -388,191 +402,11 @@ T.ApplicationWindow {
 
             onReceiverClicked: {
                 if (receiverType === UIFirmwareUpdateMediator.SorrelPlusReceiver)
-                    internal.tryContinue(receiverType, receiverPairwellPageComponent)
+                    internal.tryContinue(receiverType, internal.page("ReceiverPairwellPage"))
                 else
-                    internal.tryContinue(receiverType, receiverPageComponent)
+                    internal.tryContinue(receiverType, internal.page("ReceiverPage"))
             }
-            onHeadsetClicked: internal.tryContinue(headsetType, headsetPageComponent)
-        }
-    }
-
-    Component {
-        id: receiverPageComponent
-
-        ReceiverPage {
-            id: page
-
-            Component.onCompleted: internal.initDevicePage(page)
-
-            Timer {
-                interval: 250
-                repeat: true
-                running: true
-                onTriggered: internal.pollDevicePage(page)
-            }
-
-            Connections {
-                target: internal.updateManager
-                function onReceiverUpdateChanged() {
-                    page.availableVersion = internal.updateAvailableVersion(page.deviceType)
-                }
-            }
-
-            onUpdateClicked: internal.updateDevice(deviceType)
-            onEasterEggClicked: internal.chooseFirmwareFile(deviceType)
-            onRepairClicked: internal.tryContinue(deviceType, repairPageComponent)
-            onDoneClicked: internal.showWelcome()
-            onBackClicked: internal.showWelcome()
-        }
-    }
-
-    Component {
-        id: receiverPairwellPageComponent
-
-        ReceiverPairwellPage {
-            id: page
-
-            Component.onCompleted: internal.initDevicePage(page)
-
-            Timer {
-                interval: 250
-                repeat: true
-                running: true
-                onTriggered: internal.pollDevicePage(page)
-            }
-
-            Connections {
-                target: internal.updateManager
-                function onReceiverUpdateChanged() {
-                    page.availableVersion = internal.updateAvailableVersion(page.deviceType)
-                }
-            }
-
-            onUpdateClicked: internal.updateDevice(deviceType)
-            onEasterEggClicked: internal.chooseFirmwareFile(deviceType)
-            onRepairClicked: internal.tryContinue(deviceType, repairPageComponent)
-            onAddClicked: {
-                if (!internal.otherSoftware.runPairwellSoftware())
-                    Qt.openUrlExternally(internal.otherSoftware.getPairwellSoftwareLink())
-            }
-            onBackClicked: internal.showWelcome()
-        }
-    }
-
-    Component {
-        id: headsetPageComponent
-
-        HeadsetPage {
-            id: page
-
-            Component.onCompleted: internal.initDevicePage(page)
-
-            Timer {
-                interval: 250
-                repeat: true
-                running: true
-                onTriggered: internal.pollDevicePage(page)
-            }
-
-            Connections {
-                target: internal.updateManager
-                function onHeadsetUpdateChanged() {
-                    page.availableVersion = internal.updateAvailableVersion(page.deviceType)
-                }
-            }
-
-            onUpdateClicked: internal.updateDevice(deviceType)
-            onEasterEggClicked: internal.chooseFirmwareFile(deviceType)
-            onDoneClicked: internal.showWelcome()
-            onBackClicked: internal.showWelcome()
-        }
-    }
-
-    Component {
-        id: multiDevicePageComponent
-
-        MultiDevicePage {
-            onBackClicked: internal.showWelcome()
-            onTryAgainClicked: {
-                var t = internal.similarDeviceType(deviceType)
-                if (t !== deviceType)
-                    internal.checkDeviceUpdate(t)
-                internal.tryContinue(t, internal.devicePageOf(t))
-            }
-        }
-    }
-
-    Component {
-        id: repairPageComponent
-
-        RepairPage {
-            onBackClicked: {
-                var component = internal.devicePageOf(deviceType)
-                if (component && internal.isReceiverType(deviceType))
-                    internal.showPage(component, { deviceType: deviceType })
-            }
-            onNextClicked: internal.repairDevice(deviceType)
-        }
-    }
-
-    Component {
-        id: noDeviceRepairPageComponent
-
-        NoDeviceRepairPage {
-            onBackClicked: internal.showPage(repairPageComponent, { deviceType: deviceType })
-            onTryAgainClicked: internal.repairDevice(deviceType)
-        }
-    }
-
-    Component {
-        id: progressPageComponent
-
-        ProgressPage {
-            id: progressPage
-
-            Connections {
-                target: internal.firmwareUpdateMediator
-                function onUpdateStatusChanged(status, deviceType) {
-                    progressPage.status = status
-                }
-                function onRepairStatusChanged(status, deviceType) {
-                    progressPage.status = status
-                }
-                function onUpdateProgressChanged(percents, deviceType) {
-                    progressPage.indeterminate = false
-                    progressPage.percents = percents
-                }
-            }
-        }
-    }
-
-    Component {
-        id: finalPageComponent
-
-        FinalPage {
-            onDoneClicked: internal.showWelcome()
-        }
-    }
-
-    Component {
-        id: errorPageComponent
-
-        ErrorPage {
-            onDoneClicked: internal.showWelcome()
-        }
-    }
-
-    Component {
-        id: errorReceiverUpdatePageComponent
-
-        ErrorReceiverUpdatePage {
-            onTryAgainClicked: {
-                if (internal.tryContinue(deviceType)) {
-                    var component = internal.devicePageOf(deviceType)
-                    if (component && internal.isReceiverType(deviceType))
-                        internal.showPage(component, { deviceType: deviceType })
-                }
-            }
+            onHeadsetClicked: internal.tryContinue(headsetType, internal.page("HeadsetPage"))
         }
     }
 
