@@ -146,6 +146,8 @@ def main():
     parser.add_argument("--runs", type=int, default=7, help="start-ups per program (median)")
     parser.add_argument("--idle", type=float, default=2.0, help="seconds of idling before memory is read")
     parser.add_argument("--cpu-seconds", type=float, default=60.0, help="length of the CPU window")
+    parser.add_argument("--before", metavar="BUILD",
+                        help="another build's Meldra, started in turn with the two others, for before/after figures")
     parser.add_argument("--click-rounds", type=int, default=8,
                         help="receiver page opened and left this often, with an answering and a silent receiver")
     args = parser.parse_args()
@@ -179,6 +181,9 @@ def main():
                           MELDRA_UPDATE_URL=f"http://127.0.0.1:{closed_port()}")
         programs = [Program("bare", [bare], dict(base, LD_PRELOAD=probe), work),
                     Program("meldra", [meldra], meldra_env, work)]
+        if args.before:
+            programs.append(Program("before", [os.path.join(os.path.abspath(args.before), "Meldra")], meldra_env,
+                                    work))
 
         for program in programs:  # warm-up: QML cache, fonts, shared libraries in the page cache
             program.measure(0)
@@ -188,7 +193,7 @@ def main():
                 results[program.name].append(program.measure(args.idle))
 
         # Both idle side by side for the CPU window: Meldra polls its two devices on the welcome page.
-        started = [(p,) + p.start() for p in programs]
+        started = [(p,) + p.start() for p in programs[:2]]
         try:
             for program, process, report, _ in started:
                 Program.first_frame(process, report)
@@ -241,6 +246,12 @@ def main():
           f"{worst['silent'] / worst['answering']:7.2f} {'<=300ms':>7}")
     for name, values in clicks.items():
         print(f"clicks with the receiver {name} (ms): " + " ".join(f"{v:.1f}" for v in values))
+    if args.before:
+        print(f"before ({args.before}), in turn with the two above")
+        for label, index, scale, aim in rows:
+            b, m = median("bare", index) / scale, median("before", index) / scale
+            print(f"{label:32} {b:10.1f} {m:10.1f} {m / b:7.2f}")
+        print("start-ups before (ms): " + " ".join(f"{r[0]:.0f}" for r in results["before"]))
     print("start-ups (ms): bare " + " ".join(f"{r[0]:.0f}" for r in results["bare"]) +
           "; Meldra " + " ".join(f"{r[0]:.0f}" for r in results["meldra"]))
 
