@@ -1,12 +1,13 @@
 # meldra_test(NAME LABEL labels... [GUI] [TIMEOUT s]
 #             [SOURCES ... [LIBS ...] [DEFINES ...]] [COMMAND ...] [ENVIRONMENT ...] [DEPENDS targets...]
-#             [FIXTURES_SETUP name] [FIXTURES_REQUIRED name] [SKIP_RETURN_CODE n] [RUN_SERIAL])
+#             [FIXTURES_SETUP name] [FIXTURES_REQUIRED name] [SKIP_RETURN_CODE n] [RUN_SERIAL] [XSERVER])
 # The one way a test joins the suite. With SOURCES it builds a Qt Test executable on the layers it names
 # in LIBS, over the HID simulator (the tests' hidapi), and runs it; COMMAND runs something else instead (a
-# script, or the executable under a wrapper). GUI tests run under Xvfb, which the test command starts once
-# for the whole suite; the other Qt Test executables get the offscreen platform.
+# script, or the executable under a wrapper). GUI tests, and COMMAND tests marked XSERVER, each run on an
+# X server of their own (tests/support/xserver.sh), so that windows of tests running side by side never
+# take each other's focus; the other Qt Test executables get the offscreen platform.
 function(meldra_test name)
-    cmake_parse_arguments(T "GUI;RUN_SERIAL" "TIMEOUT;FIXTURES_SETUP;FIXTURES_REQUIRED;SKIP_RETURN_CODE"
+    cmake_parse_arguments(T "GUI;RUN_SERIAL;XSERVER" "TIMEOUT;FIXTURES_SETUP;FIXTURES_REQUIRED;SKIP_RETURN_CODE"
                           "LABEL;SOURCES;LIBS;DEFINES;COMMAND;ENVIRONMENT;DEPENDS" ${ARGN})
     if(T_SOURCES)
         add_executable(${name} ${T_SOURCES})
@@ -24,13 +25,20 @@ function(meldra_test name)
     if(NOT T_COMMAND)
         set(T_COMMAND ${name})
     endif()
-    add_test(NAME ${name} COMMAND ${T_COMMAND})
     # One build target per label (tests_<label>), so that a run over some labels builds only what it runs.
     set(_needs ${T_DEPENDS})
     list(GET T_COMMAND 0 _program)
     if(TARGET ${_program})
         list(APPEND _needs ${_program})
     endif()
+    if(T_GUI OR T_XSERVER)
+        if(TARGET ${_program})
+            list(REMOVE_AT T_COMMAND 0)
+            list(PREPEND T_COMMAND $<TARGET_FILE:${_program}>)
+        endif()
+        list(PREPEND T_COMMAND sh ${CMAKE_SOURCE_DIR}/tests/support/xserver.sh)
+    endif()
+    add_test(NAME ${name} COMMAND ${T_COMMAND})
     foreach(_label ${T_LABEL})
         if(NOT TARGET tests_${_label})
             add_custom_target(tests_${_label})

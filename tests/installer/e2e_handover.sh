@@ -4,12 +4,12 @@
 # the installer opens on its update page. That needs a Meldra built with MELDRA_UPDATE_PUBLIC_KEY and the
 # secret half of that key to sign the bundle with; without them this build must never update itself, and
 # the test checks that instead.
-# Usage: e2e_handover.sh MELDRA UPDATESERVICE BUNDLE.run HIDSIM [SECRET_KEY]   (starts Xvfb when needed)
+# Usage: e2e_handover.sh MELDRA UPDATESERVICE BUNDLE.run HIDSIM [SECRET_KEY]   (starts an X server of its own when DISPLAY is not set)
 set -u
 meldra=$(readlink -f "$1") service=$(readlink -f "$2") bundle=$(readlink -f "$3") hidsim=$(readlink -f "$4")
 secret_key=${5:-}
 if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" sh "$0" "$@"
+    exec sh "$(dirname "$0")/../support/xserver.sh" --size 1280x800 sh "$0" "$@"
 fi
 command -v xdotool >/dev/null || { echo "xdotool is needed to click as a user would" >&2; exit 1; }
 

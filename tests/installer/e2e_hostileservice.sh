@@ -3,11 +3,11 @@
 # hostile update service. The service offers a newer "linux" program that is an unsigned shell script,
 # and answers the receiver's firmware check with a metadata body that never ends. Nothing may run, and the
 # program's memory must stay bounded while the body streams.
-# Usage: e2e_hostileservice.sh MELDRA HIDSIM   (starts Xvfb when DISPLAY is not set)
+# Usage: e2e_hostileservice.sh MELDRA HIDSIM   (starts an X server of its own when DISPLAY is not set)
 set -u
 meldra=$(readlink -f "$1") hidsim=$(readlink -f "$2")
 if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" sh "$0" "$@"
+    exec sh "$(dirname "$0")/../support/xserver.sh" --size 1280x800 sh "$0" "$@"
 fi
 
 work=$(mktemp -d)

@@ -4,11 +4,11 @@
 # location, recorded for the installer, startable from its menu entry, and running. Its uninstall command
 # then leaves the home folder as it was before. The home folder's name has a blank, quotes, '$' and '%'
 # in it, which the menu entry must carry through.
-# Usage: e2e_install.sh BUNDLE.run   (starts its own Xvfb when DISPLAY is not set)
+# Usage: e2e_install.sh BUNDLE.run   (starts an X server of its own when DISPLAY is not set)
 set -u
 bundle=$(readlink -f "$1")
 if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" sh "$0" "$@"
+    exec sh "$(dirname "$0")/../support/xserver.sh" --size 1280x800 sh "$0" "$@"
 fi
 command -v xdotool >/dev/null || { echo "xdotool is needed to click as a user would" >&2; exit 1; }
 

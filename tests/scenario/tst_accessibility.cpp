@@ -121,7 +121,8 @@ private slots:
         plug(DeviceType::SorrelHeadset, QStringLiteral("H-0001"), QStringLiteral("1.44.0"));
         QVERIFY(loadWindow());
         m_ui.window()->requestActivate();
-        QVERIFY(QTest::qWaitForWindowActive(m_ui.window()));
+        // The first window of a loaded machine can take more than the default five seconds.
+        QVERIFY(QTest::qWaitForWindowActive(m_ui.window(), 15000));
         QVERIFY(announced(QStringLiteral("welcomePage"), QStringLiteral("The latest and greatest.")));
         QTRY_VERIFY_WITH_TIMEOUT(find(accessibleTree(m_ui.window()), QAccessible::Button,
                                       QStringLiteral("Receiver, Update available")),

@@ -17,7 +17,7 @@ if [ "${2:-}" != "--inside" ]; then
         exit 77
     fi
     for which in main installer; do
-        xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" dbus-run-session -- "$0" "$build" --inside "$which"
+        sh "$top/tests/support/xserver.sh" dbus-run-session -- "$0" "$build" --inside "$which"
     done
     exit 0
 fi

@@ -219,7 +219,7 @@ TestCase {
     function test_keyboardOnlyInstallation() {
         openInstaller(["Installer"], "sleep 0.5")
         window.requestActivate()
-        tryVerify(function() { return window.active })
+        tryVerify(function() { return window.active }, 15000)
         walk("WELCOME TO\nSONELLA", ["Link End User License Agreement.", "Button INSTALL SONELLA"])
         compare(tabTo("installButton"), ["End User License Agreement.", "installButton"])
         keyClick(Qt.Key_Return)
@@ -239,7 +239,7 @@ TestCase {
     function test_keyboardOnlyUpdateFailing() {
         openInstaller(["Installer", "-update"], "exit 3")
         window.requestActivate()
-        tryVerify(function() { return window.active })
+        tryVerify(function() { return window.active }, 15000)
         walk("AN UPDATE IS READY TO BE\nINSTALLED", ["Button INSTALL LATER", "Button CONTINUE"])
         compare(tabTo("continueButton"), ["installLaterButton", "continueButton"])
         keyClick(Qt.Key_Space)
