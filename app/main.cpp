@@ -7,6 +7,7 @@
 #include <QQuickWindow>
 #include <QResource>
 #include <QUrl>
+#include <functional>
 #include <memory>
 
 #ifdef Q_OS_LINUX
@@ -57,26 +58,37 @@ void loadFonts(bool first_page) {
     }
 }
 
-// The rest of the fonts follow the first frame, from the event loop, where they delay nothing visible.
-void loadOtherFontsAfterFirstFrame(QQmlApplicationEngine& engine, QObject* context) {
-    if (kFirstPageFonts.isEmpty()) {
-        return;
-    }
+// Every update copies a firmware image (about a megabyte) several times. glibc's sliding mmap threshold
+// moves such blocks into the heap after the first one is freed, where small long-lived blocks above them
+// keep the memory from ever going back: the program grew by about 0.7 MB a minute in a long run of
+// updates. A fixed threshold keeps large blocks in their own mappings.
+// Not before the first frame, though: the graphics driver, the QML and the pictures allocate and free
+// many large blocks while starting, and each in a mapping of its own costs faults on fresh pages and an
+// unmap (about 40 ms of CPU and 1500 to 2700 page faults more to the first frame).
+void keepLargeBlocksInOwnMappings() {
+#ifdef Q_OS_LINUX
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
+}
+
+// Runs `action` once on the GUI thread after the window's first frame (at once when there is no window),
+// from the event loop, where it delays nothing visible.
+void afterFirstFrame(QQmlApplicationEngine& engine, QObject* context, std::function<void()> action) {
     auto* window =
         engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
     if (!window) {
-        loadFonts(false);
+        action();
         return;
     }
     auto connection = std::make_shared<QMetaObject::Connection>();
-    // Queued: the frame may be swapped on the render thread; fonts are registered on the GUI thread.
+    // Queued: the frame may be swapped on the render thread.
     *connection = QObject::connect(
         window, &QQuickWindow::frameSwapped, context,
-        [connection] {
+        [connection, action = std::move(action)] {
             if (*connection) {
                 QObject::disconnect(*connection);
                 *connection = {};
-                loadFonts(false);
+                action();
             }
         },
         Qt::QueuedConnection);
@@ -97,7 +109,13 @@ int runEngine(Application& app) {
         },
         Qt::QueuedConnection);
     engine->load(url);
-    loadOtherFontsAfterFirstFrame(*engine, &app);
+    // The rest of the fonts follow the first frame too.
+    afterFirstFrame(*engine, &app, [] {
+        keepLargeBlocksInOwnMappings();
+        if (!kFirstPageFonts.isEmpty()) {
+            loadFonts(false);
+        }
+    });
     const int code = app.exec();
     engine.reset();
     return code;
@@ -106,13 +124,6 @@ int runEngine(Application& app) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-#ifdef Q_OS_LINUX
-    // Every update copies a firmware image (about a megabyte) several times. glibc's sliding mmap
-    // threshold moves such blocks into the heap after the first one is freed, where small long-lived
-    // blocks above them keep the memory from ever going back: the program grew by about 0.7 MB a minute
-    // in a long run of updates. A fixed threshold keeps large blocks in their own mappings.
-    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-#endif
     registerTypes();
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
