@@ -319,6 +319,7 @@ T.ApplicationWindow {
 
         WelcomePage {
             id: welcomePage
+            devicesSettled: false
 
             function chooseReceiver(fresh) {
                 var fw = internal.firmwareUpdateMediator
@@ -375,6 +376,7 @@ T.ApplicationWindow {
                     updateHeadsetNotification()
                     internal.checkDeviceUpdate(headsetType)
                 }
+                devicesSettled = true
             }
 
             Timer {

@@ -44,6 +44,23 @@ private:
         return owner ? owner->findChild<QQuickItem*>(label) : nullptr;
     }
 
+    // The file names of the tile's pictures that are loaded, with the hidden ones marked: a hidden picture
+    // should not have been decoded at all.
+    QStringList tilePictures(const QString& tile) const {
+        QStringList out;
+        const auto items = m_ui.item(tile)->findChildren<QQuickItem*>();
+        for (const QQuickItem* item : items) {
+            const QUrl source = item->property("source").toUrl();
+            if (item->inherits("QQuickImage") && !source.isEmpty()) {
+                const bool ready = item->property("status").toInt() == 1;
+                out << (item->isVisible() ? QString() : QStringLiteral("hidden ")) + source.fileName() +
+                           (ready ? QString() : QStringLiteral(" (not loaded)"));
+            }
+        }
+        out.sort();
+        return out;
+    }
+
 private slots:
     // The page tests and the screenshots run on a stand-in for the mediator's enums.
     void pageStandInAgreesWithTheMediator_data() {
@@ -71,24 +88,31 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("tile");
         QTest::addColumn<QString>("otherTile");
+        QTest::addColumn<QStringList>("missingPictures");
+        QTest::addColumn<QStringList>("pictures");
+        const QStringList receivers{"dongle@3x.png", "dongle_su@3x.png"};
+        const QStringList headset{"headset@3x.png"};
         QTest::newRow("receiver") << int(DeviceType::SorrelReceiver) << "receiverTile"
-                                  << "headsetTile";
+                                  << "headsetTile" << receivers << QStringList{"dongle@3x.png"};
         QTest::newRow("receiver with pairing") << int(DeviceType::SorrelPlusReceiver) << "receiverTile"
-                                               << "headsetTile";
+                                               << "headsetTile" << receivers << QStringList{"dongle_su@3x.png"};
         QTest::newRow("headset") << int(DeviceType::SorrelHeadset) << "headsetTile"
-                                 << "receiverTile";
+                                 << "receiverTile" << headset << headset;
         QTest::newRow("plus headset") << int(DeviceType::SorrelPlusHeadset) << "headsetTile"
-                                      << "receiverTile";
+                                      << "receiverTile" << headset << headset;
     }
 
     void tileFollowsPlugging() {
         QFETCH(int, type);
         QFETCH(QString, tile);
         QFETCH(QString, otherTile);
+        QFETCH(QStringList, missingPictures);
+        QFETCH(QStringList, pictures);
         QVERIFY(loadWindow());
         QVERIFY(m_ui.item(tile) && m_ui.item(otherTile));
         QVERIFY(!m_ui.item(tile)->isEnabled());
         QVERIFY(!m_ui.item(otherTile)->isEnabled());
+        QCOMPARE(tilePictures(tile), missingPictures);
         QVERIFY(!m_ui.click(tile));
         QVERIFY(m_ui.text(QStringLiteral("bodyLabel")).startsWith(QLatin1String(kNothingConnected)));
         QVERIFY(tileLabel(tile, QStringLiteral("missingLabel"))->isVisible());
@@ -100,6 +124,7 @@ private slots:
         qInfo("%s enabled %lld ms after plugging", qPrintable(tile), enabled);
         QVERIFY2(enabled >= 0 && enabled <= kPollDeadlineMs, qPrintable(QString::number(enabled)));
         QVERIFY(!tileLabel(tile, QStringLiteral("missingLabel"))->isVisible());
+        QCOMPARE(tilePictures(tile), pictures);
         QVERIFY(m_ui.text(QStringLiteral("bodyLabel")).startsWith(QLatin1String(kChooseAProduct)));
         QVERIFY(!m_ui.item(otherTile)->isEnabled());
         // No offer from the service: no notice.
@@ -111,6 +136,7 @@ private slots:
         qInfo("%s disabled %lld ms after unplugging", qPrintable(tile), disabled);
         QVERIFY2(disabled >= 0 && disabled <= kPollDeadlineMs, qPrintable(QString::number(disabled)));
         QVERIFY(m_ui.text(QStringLiteral("bodyLabel")).startsWith(QLatin1String(kNothingConnected)));
+        QCOMPARE(tilePictures(tile), missingPictures);
 
         plug(DeviceType(type), QStringLiteral("D-1"), QStringLiteral("1.45.0"));
         const qint64 again = elapsedUntil([&] { return m_ui.item(tile)->isEnabled(); });
@@ -316,6 +342,8 @@ private slots:
         plug(DeviceType(type), QStringLiteral("D-1"), QStringLiteral("1.45.0"));
         QVERIFY(loadWindow());
         QTRY_VERIFY_WITH_TIMEOUT(m_ui.item(tile)->isEnabled(), 2000);
+        const QString pictures = tilePictures(tile).join(QLatin1String(", "));
+        QVERIFY2(!pictures.contains(QLatin1String("hidden")), qPrintable(pictures));
         QVERIFY(m_ui.click(tile));
         QVERIFY(m_ui.waitForPage(devicePage));
         QCOMPARE(m_ui.text(QStringLiteral("versionLabel")), QStringLiteral("Firmware Version: 1.45"));

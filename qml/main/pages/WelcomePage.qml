@@ -13,6 +13,10 @@ ArcaPage {
     property int headsetType: UIFirmwareUpdateMediator.Unknown
     property bool receiverUpdateNotification: false
     property bool headsetUpdateNotification: false
+    // False while the page's creator is still choosing its device types: the pictures follow the types,
+    // and the empty tiles' pictures, decoded first and replaced before the first frame, would cost the
+    // start-up three needless decodes.
+    property bool devicesSettled: true
 
     signal receiverClicked()
     signal headsetClicked()
@@ -58,6 +62,7 @@ ArcaPage {
             spacing: 40
 
             DeviceTile {
+                id: receiverTile
                 objectName: "receiverTile"
                 enabled: page.receiverType !== UIFirmwareUpdateMediator.Unknown
                 notification: page.receiverUpdateNotification
@@ -74,8 +79,9 @@ ArcaPage {
                     height: 113
                     sourceSize: Qt.size(width, height)
                     visible: parent.enabled
-                    source: page.receiverType === UIFirmwareUpdateMediator.SorrelPlusReceiver
-                            ? "qrc:/images/device/dongle_su@3x.png" : "qrc:/images/device/dongle@3x.png"
+                    source: !page.devicesSettled || !parent.enabled ? ""
+                            : page.receiverType === UIFirmwareUpdateMediator.SorrelPlusReceiver
+                              ? "qrc:/images/device/dongle_su@3x.png" : "qrc:/images/device/dongle@3x.png"
                 }
                 Row {
                     anchors.centerIn: parent
@@ -87,13 +93,15 @@ ArcaPage {
                         width: 50
                         height: 94
                         sourceSize: Qt.size(width, height)
-                        source: "qrc:/images/device/dongle@3x.png"
+                        source: page.devicesSettled && !receiverTile.enabled
+                                ? "qrc:/images/device/dongle@3x.png" : ""
                     }
                     Image {
                         width: 50
                         height: 94
                         sourceSize: Qt.size(width, height)
-                        source: "qrc:/images/device/dongle_su@3x.png"
+                        source: page.devicesSettled && !receiverTile.enabled
+                                ? "qrc:/images/device/dongle_su@3x.png" : ""
                     }
                 }
             }
@@ -112,7 +120,7 @@ ArcaPage {
                     width: parent.enabled ? 130 : 104
                     height: width
                     sourceSize: Qt.size(width, height)
-                    source: "qrc:/images/device/headset@3x.png"
+                    source: page.devicesSettled ? "qrc:/images/device/headset@3x.png" : ""
                     opacity: parent.enabled ? 1 : 0.25
                 }
             }
