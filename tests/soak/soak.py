@@ -373,10 +373,13 @@ class Soak:
         self.take_events()
         s = proc_stats(self.pid)
         # A descriptor may be open for a moment (a kept-alive connection of an update check, a device
-        # handle of the poll): the count is the least of a few looks, so only a descriptor that stays counts.
+        # handle of the poll), and so may a thread (the read retry of a device that does not answer, every
+        # few seconds): each count is the least of a few looks, so only what stays counts.
         for _ in range(5):
             time.sleep(0.5)
-            s["fds"] = min(s["fds"], proc_stats(self.pid)["fds"])
+            look = proc_stats(self.pid)
+            s["fds"] = min(s["fds"], look["fds"])
+            s["Threads"] = min(s["Threads"], look["Threads"])
         self.note("%s: RSS %d kB, PSS %d kB, anonymous %d kB, %d fds, %d threads" % (
             label, s["VmRSS"], s["Pss"], s["Anon"], s["fds"], s["Threads"]))
         return s
