@@ -1,6 +1,5 @@
 #include "dfu/imagecheck.h"
 
-
 #include "hiddfu/hiddfuimage.h"
 
 namespace DFU {

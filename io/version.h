@@ -29,7 +29,9 @@ public:
     // Replaces M, m, p and b of the format by the numbers; an invalid version gives a null string.
     [[nodiscard]] QString toString(const QString& format, int base = 10) const;
 
-    constexpr bool operator==(const Version& o) const { return m_packed == o.m_packed && m_build == o.m_build; }
+    constexpr bool operator==(const Version& o) const {
+        return m_packed == o.m_packed && m_build == o.m_build;
+    }
     constexpr bool operator!=(const Version& o) const { return !(*this == o); }
     constexpr bool operator<(const Version& o) const {
         return m_packed < o.m_packed || (m_packed == o.m_packed && m_build < o.m_build);

@@ -46,10 +46,11 @@ bool UISoftwareUpdateMediator::trusted(const Platform::PinnedProgram& program, c
     if (!signature_file.open(QIODevice::ReadOnly)) {
         return false;
     }
-    const auto signature =
-        Updater::Minisign::Signature::fromText(signature_file.read(Updater::Minisign::Signature::kMaxTextSize + 1));
+    const auto signature = Updater::Minisign::Signature::fromText(
+        signature_file.read(Updater::Minisign::Signature::kMaxTextSize + 1));
     return signature && (program.data() != nullptr || program.size() == 0) &&
-           Updater::Minisign::verify(*key, *signature, program.data(), static_cast<std::size_t>(program.size()));
+           Updater::Minisign::verify(*key, *signature, program.data(),
+                                     static_cast<std::size_t>(program.size()));
 }
 
 bool UISoftwareUpdateMediator::update(const QString& _software_path) {

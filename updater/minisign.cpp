@@ -118,7 +118,8 @@ bool verify(const PublicKey& key, const Signature& signature, const std::uint8_t
         return false;
     }
     // The trusted comment is signed together with the file's signature, so neither can be swapped alone.
-    QByteArray global(reinterpret_cast<const char*>(signature.signature.data()), int(signature.signature.size()));
+    QByteArray global(reinterpret_cast<const char*>(signature.signature.data()),
+                      int(signature.signature.size()));
     global += signature.trustedComment;
     return crypto_sign_verify_detached(signature.globalSignature.data(),
                                        reinterpret_cast<const unsigned char*>(global.constData()),
@@ -127,7 +128,8 @@ bool verify(const PublicKey& key, const Signature& signature, const std::uint8_t
 
 std::optional<PublicKey> compiledKey() {
 #ifdef MELDRA_UPDATE_PUBLIC_KEY
-    static const std::optional<PublicKey> key = PublicKey::fromText(QByteArrayLiteral(MELDRA_UPDATE_PUBLIC_KEY));
+    static const std::optional<PublicKey> key =
+        PublicKey::fromText(QByteArrayLiteral(MELDRA_UPDATE_PUBLIC_KEY));
     return key;
 #else
     return std::nullopt;

@@ -87,8 +87,8 @@ public:
         m_file.close();
         // rename replaces the target in one step where the system allows it; where it refuses to replace
         // (Windows), the target goes first.
-        if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(m_finalPath).constData()) !=
-                0 &&
+        if (std::rename(QFile::encodeName(temporary).constData(),
+                        QFile::encodeName(m_finalPath).constData()) != 0 &&
             !(QFile::remove(m_finalPath) && QFile::rename(temporary, m_finalPath))) {
             return false;
         }
@@ -181,13 +181,13 @@ void UpdateDownloader::Completer::errorSlot(QNetworkReply::NetworkError code) {
 }
 
 void UpdateDownloader::Completer::publish(std::shared_ptr<PendingFile> file, const Global::Version& version,
-                                         const Global::Version& revision, const QByteArray& signature_text) {
+                                          const Global::Version& revision, const QByteArray& signature_text) {
     const QString path = file->finalPath();
     bool stored = true;
     if (!signature_text.isEmpty()) {
         QSaveFile signature(path + QStringLiteral(".minisig"));
-        stored = signature.open(QIODevice::WriteOnly) && signature.write(signature_text) == signature_text.size() &&
-                 signature.commit();
+        stored = signature.open(QIODevice::WriteOnly) &&
+                 signature.write(signature_text) == signature_text.size() && signature.commit();
     }
     stored = stored && file->commit();
     file.reset();
@@ -365,9 +365,9 @@ public:
 
 protected:
     enum class Rule {
-        Publish,            // nothing beyond the file's own checks
-        RequireSignature,   // a signature by the compiled-in key, fetched beside the file
-        Refuse,             // never published on this system
+        Publish,           // nothing beyond the file's own checks
+        RequireSignature,  // a signature by the compiled-in key, fetched beside the file
+        Refuse,            // never published on this system
     };
 
     [[nodiscard]] virtual Global::Version recordRevision() const = 0;
@@ -587,8 +587,8 @@ Global::Id UpdateDownloader::checkSoftware(const QString& platform, const Global
 Io::DeviceId UpdateDownloader::updateModeId(const QString& model, const QString& kind) {
     using Type = UIMediator::KnownDeviceTable::DeviceType;
     const bool receiver = kind == kReceiverKind;
-    for (const Type type : {Type::SorrelHeadset, Type::SorrelReceiver, Type::SorrelPlusHeadset,
-                            Type::SorrelPlusReceiver}) {
+    for (const Type type :
+         {Type::SorrelHeadset, Type::SorrelReceiver, Type::SorrelPlusHeadset, Type::SorrelPlusReceiver}) {
         const bool is_receiver = type == Type::SorrelReceiver || type == Type::SorrelPlusReceiver;
         if (is_receiver == receiver && UIMediator::KnownDeviceTable::familyName(type) == model) {
             return UIMediator::KnownDeviceTable::updateModeId(type);
