@@ -24,9 +24,11 @@ constexpr Global::Version kApplicationVersion(Global::Version::compose(1, 2, 217
 const char* const kOrganizationName = "arca";
 const char* const kOrganizationDomain = "arca.example";
 
+// The main program's key; the installer closes a running copy of it before it replaces its files.
+const char* const kMainProgramKey = "a81c9c8e-efeb-4781-a362-26ddd6d15b74";
 #ifndef ARCA_INSTALLER
 const char* const kApplicationName = "Sonella - Headset Pairing & Update Utility";
-const char* const kSingleInstanceKey = "a81c9c8e-efeb-4781-a362-26ddd6d15b74";
+const char* const kSingleInstanceKey = kMainProgramKey;
 #else
 const char* const kApplicationName = "Sonella Desktop";
 const char* const kSingleInstanceKey = "10837403-4004-4fe9-82ea-b536aa04bd53";
@@ -69,6 +71,7 @@ Application::Application(int& argc, char** argv) : QGuiApplication(argc, argv) {
     installEventFilter(this);
 #else
     m_installerMediator = std::make_unique<UIMediator::UIInstallerMediator>(nullptr);
+    m_installerMediator->setProgramToClose(QString::fromLatin1(kMainProgramKey));
     m_appExtension = std::make_unique<Common::AppExtension>(QString::fromLatin1(kSingleInstanceKey));
 #endif
 }

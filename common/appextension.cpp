@@ -138,11 +138,12 @@ void AppExtension::handleConnection(QLocalServer* server) {
 }
 
 bool AppExtension::sendCommand(qint32 command) {
-    if (!m_runningInstance) {
-        return false;
-    }
+    return m_runningInstance && sendCommandTo(m_key, command);
+}
+
+bool AppExtension::sendCommandTo(const QString& key, qint32 command) {
     const auto socket = std::make_unique<QLocalSocket>();
-    socket->connectToServer(Platform::InstanceLock::serverName(m_key), QIODevice::ReadWrite);
+    socket->connectToServer(Platform::InstanceLock::serverName(key), QIODevice::ReadWrite);
     socket->waitForConnected(kWaitMs);
 
     qint32 answer = 0;

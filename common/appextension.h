@@ -32,6 +32,10 @@ public:
     // instance and serves the later starts itself.
     bool takeOverFromClosingInstance(int timeout_ms);
 
+    // Sends one command to the process holding `key`, as a later start of that program would; true when it
+    // was acknowledged.
+    static bool sendCommandTo(const QString& key, qint32 command);
+
     // Commands of the local-socket exchange; the acknowledgement is always `kAcknowledge`.
     static constexpr qint32 kActivate = 2;
     static constexpr qint32 kClose = 3;

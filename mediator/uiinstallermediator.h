@@ -22,6 +22,9 @@ public:
         Installing = 2,
         Finished = 3,
         Failed = 4,
+        // The installed main program was asked to close and is waited for before the engine runs; it
+        // comes instead of Started and is followed by Installing, or by Failed when it stays.
+        Closing = 5,
     };
     Q_ENUM(Status)
 
@@ -38,14 +41,27 @@ public:
     void setEngine(const Platform::InstallEngine& engine);
     [[nodiscard]] const Platform::InstallEngine& engine() const { return m_engine; }
 
+    // The single-instance key of the main program, which an installation asks to close first and waits
+    // for, at most `timeout_ms`; an empty key closes nothing.
+    void setProgramToClose(const QString& key, int timeout_ms = kCloseTimeoutMs);
+
+    // Long enough for a firmware update that the program finishes before it closes.
+    static constexpr int kCloseTimeoutMs = 300000;
+    static constexpr int kClosePollMs = 100;
+
 signals:
     void statusChanged();
 
 private:
     void setStatus(Status status);
+    void startEngine();
     void onJobFinished();
+    void onCloseFinished();
 
     QFutureWatcher<int> m_watcher;
+    QFutureWatcher<bool> m_closeWatcher;
+    QString m_programKey;
+    int m_closeTimeoutMs = kCloseTimeoutMs;
     std::atomic<Status> m_status{Status::None};
     Platform::InstallEngine m_engine;
 };

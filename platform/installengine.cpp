@@ -2,10 +2,14 @@
 
 #include <QProcess>
 
+#include "base/logging.h"
+
 namespace Platform {
 
 InstallEngine::InstallEngine()
-    : m_packagePath(defaultPackagePath()), m_installLocation(defaultInstallLocation()) {}
+    : m_packagePath(defaultPackagePath()),
+      m_installLocation(defaultInstallLocation()),
+      m_restartCodes(defaultRestartCodes()) {}
 
 void InstallEngine::setCommand(const Command& command) {
     m_command = command;
@@ -21,11 +25,22 @@ int InstallEngine::install() const {
         return kPrepareFailed;
     }
     const Command run = command();
-    const int code = QProcess::execute(run.program, run.arguments);
-    if (m_custom) {
-        return code;
+    int code = QProcess::execute(run.program, run.arguments);
+    const bool restart = code != 0 && m_restartCodes.contains(code);
+    if (restart) {
+        qCInfo(lcInstaller) << "Installed" << m_packagePath << "with" << run.program
+                            << "- restart required, exit code" << code;
+        code = 0;
     }
-    return finishPlatformInstall(code);
+    if (!m_custom) {
+        code = finishPlatformInstall(code);
+    }
+    if (code != 0) {
+        // QProcess reports -2 for a program that could not start and -1 for a crash.
+        qCWarning(lcInstaller) << "Installing" << m_packagePath << "with" << run.program
+                               << "failed, exit code" << code;
+    }
+    return code;
 }
 
 }  // namespace Platform

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 namespace Platform {
 
@@ -44,8 +45,13 @@ public:
     // The engine run for the current settings.
     [[nodiscard]] Command command() const;
 
-    // Runs the engine and waits for it. 0 is success; a crash or a program that could not be started
-    // gives QProcess::execute's negative codes. Blocking: call it off the GUI thread.
+    // Exit codes of the engine that mean success with a restart still to come (Windows: 3010, 1641). They
+    // count as success; the restart is left to the user.
+    [[nodiscard]] QVector<int> restartCodes() const { return m_restartCodes; }
+    void setRestartCodes(const QVector<int>& codes) { m_restartCodes = codes; }
+
+    // Runs the engine and waits for it. 0 is success, also for a restart code; a crash or a program that
+    // could not be started gives QProcess::execute's negative codes. Blocking: call it off the GUI thread.
     [[nodiscard]] int install() const;
 
     // The folder of the installed main program as recorded by the last installation, ending in a
@@ -56,6 +62,7 @@ public:
 
     [[nodiscard]] static QString defaultPackagePath();
     [[nodiscard]] static QString defaultInstallLocation();
+    [[nodiscard]] static QVector<int> defaultRestartCodes();
 
 private:
     [[nodiscard]] Command platformCommand() const;
@@ -66,6 +73,7 @@ private:
 
     QString m_packagePath;
     QString m_installLocation;
+    QVector<int> m_restartCodes;
     Command m_command;
     bool m_custom = false;
 };

@@ -29,6 +29,10 @@ public:
     // then. After a true result the server name is free to listen on.
     [[nodiscard]] bool claim(QSharedMemory& segment);
 
+    // Whether some process holds the key now, asked without taking it: the installer asks this of the
+    // main program, whose start must not find its own key taken by the installer.
+    [[nodiscard]] static bool isHeld(const QString& key);
+
 private:
     QString m_key;
     int m_handle = -1;

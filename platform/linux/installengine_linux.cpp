@@ -247,6 +247,10 @@ QString InstallEngine::defaultInstallLocation() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/meldra");
 }
 
+QVector<int> InstallEngine::defaultRestartCodes() {
+    return {};
+}
+
 QString InstallEngine::executableName() {
     return QLatin1String(kExecutable);
 }

@@ -128,4 +128,20 @@ bool InstanceLock::claim(QSharedMemory& segment) {
     return true;
 }
 
+bool InstanceLock::isHeld(const QString& key) {
+    const QString file = instanceFile(key, QStringLiteral(".lock"));
+    if (file.isEmpty()) {
+        return false;
+    }
+    const int handle = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (handle < 0) {
+        return false;
+    }
+    // A shared lock for an instant: a start that comes just then finds the key taken and waits for it
+    // like a start behind a closing instance does.
+    const bool held = ::flock(handle, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(handle);
+    return held;
+}
+
 }  // namespace Platform

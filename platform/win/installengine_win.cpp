@@ -1,8 +1,10 @@
+#include <qt_windows.h>
+
 #include <QCoreApplication>
 #include <QDir>
-#include <QProcess>
 #include <QSettings>
 
+#include "base/logging.h"
 #include "platform/installengine.h"
 
 namespace Platform {
@@ -11,11 +13,28 @@ namespace {
 
 const char* const kPackageFolder = "/data";
 const char* const kPackageName = "/Meldra.msi";
-const char* const kCommandFirst = "msiexec.exe /i \"";
-const char* const kCommandLast = "\" /qn";
-const char* const kRegistryKey = "HKEY_LOCAL_MACHINE\\Software\\Corvin\\Sonella";
+// An administrator's deployment (ALLUSERS=1) records the folder under the machine key, a user's own
+// installation under the user's key; the machine's copy wins when both exist.
+const char* const kMachineKey = "HKEY_LOCAL_MACHINE\\Software\\Corvin\\Sonella";
+const char* const kUserKey = "HKEY_CURRENT_USER\\Software\\Corvin\\Sonella";
 const char* const kRecordValue = "InstallLocation";
 const char* const kExecutable = "Meldra.exe";
+// 3010: the files in use are replaced at the next start of Windows; 1641: the engine started that restart.
+constexpr int kRebootRequired = 3010;
+constexpr int kRebootInitiated = 1641;
+
+// msiexec.exe by its full path: found by search order, the first place looked in is the folder of the
+// installer itself, which in a download folder is anybody's to write.
+QString systemEngine() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length > MAX_PATH) {
+        qCWarning(lcPlatform) << "The system folder could not be read, error" << GetLastError();
+        return QString();
+    }
+    return QDir::toNativeSeparators(QString::fromWCharArray(folder, int(length)) +
+                                    QStringLiteral("/msiexec.exe"));
+}
 
 }  // namespace
 
@@ -29,16 +48,20 @@ QString InstallEngine::defaultInstallLocation() {
     return QString();
 }
 
+QVector<int> InstallEngine::defaultRestartCodes() {
+    return {kRebootRequired, kRebootInitiated};
+}
+
 QString InstallEngine::executableName() {
     return QLatin1String(kExecutable);
 }
 
 InstallEngine::Command InstallEngine::platformCommand() const {
-    // One command text, split the way QProcess splits it: the quotes keep a path with blanks together.
-    const QString text = QLatin1String(kCommandFirst) + m_packagePath + QLatin1String(kCommandLast);
-    QStringList pieces = QProcess::splitCommand(text);
-    const QString program = pieces.takeFirst();
-    return Command{program, pieces};
+    // No user interface, and never a restart of the machine by the engine: a program still running from
+    // the old version makes it ask for one, which is the user's to do (3010 counts as success).
+    return Command{
+        systemEngine(),
+        {QStringLiteral("/i"), m_packagePath, QStringLiteral("/qn"), QStringLiteral("/norestart")}};
 }
 
 bool InstallEngine::preparePlatformInstall() const {
@@ -51,8 +74,14 @@ int InstallEngine::finishPlatformInstall(int engineCode) const {
 }
 
 QString InstallEngine::recordedFolder() {
-    const QSettings record(QLatin1String(kRegistryKey), QSettings::NativeFormat);
-    return record.value(QLatin1String(kRecordValue)).toString();
+    for (const char* key : {kMachineKey, kUserKey}) {
+        const QSettings record(QLatin1String(key), QSettings::NativeFormat);
+        const QString folder = record.value(QLatin1String(kRecordValue)).toString();
+        if (!folder.isEmpty()) {
+            return folder;
+        }
+    }
+    return QString();
 }
 
 }  // namespace Platform

@@ -41,13 +41,34 @@ T.ApplicationWindow {
 
     onClosing: close.accepted = !installerMediator.isRunning()
 
+    // The running main program is being closed; the page that started the installation shows the wait.
+    property bool waitingForProgram: false
+
     function startInstallation(fromErrorPage) {
         installerMediator.install()
         if (installerMediator.status === UIInstallerMediator.Started) {
             appExtension.setCloseButtonEnabled(window, false)
             stack.replace(progressPage, {}, T.StackView.Immediate)
+        } else if (installerMediator.status === UIInstallerMediator.Closing) {
+            appExtension.setCloseButtonEnabled(window, false)
+            waitingForProgram = true
         } else if (!fromErrorPage) {
             stack.replace(errorPage, {}, T.StackView.Immediate)
+        }
+    }
+
+    Connections {
+        target: window.installerMediator
+        enabled: window.waitingForProgram
+        function onStatusChanged() {
+            if (window.installerMediator.status === UIInstallerMediator.Installing) {
+                window.waitingForProgram = false
+                stack.replace(progressPage, {}, T.StackView.Immediate)
+            } else if (window.installerMediator.status === UIInstallerMediator.Failed) {
+                window.waitingForProgram = false
+                window.appExtension.setCloseButtonEnabled(window, true)
+                stack.replace(errorPage, {}, T.StackView.Immediate)
+            }
         }
     }
 
@@ -72,6 +93,7 @@ T.ApplicationWindow {
         id: updatePage
         UpdatePage {
             objectName: "updatePage"
+            waiting: window.waitingForProgram
             onInstallLaterClicked: window.close()
             onContinueClicked: window.startInstallation(false)
         }

@@ -3,9 +3,12 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QUuid>
 #include <QtTest>
 #include <memory>
 
+#include "common/appextension.h"
 #include "mediator/uiinstallermediator.h"
 #include "tests/support/statusrecorder.h"
 
@@ -13,6 +16,7 @@ using UIMediator::UIInstallerMediator;
 using Status = UIInstallerMediator::Status;
 
 Q_DECLARE_METATYPE(Platform::InstallEngine::Command)
+Q_DECLARE_METATYPE(QVector<int>)
 
 namespace {
 
@@ -52,6 +56,9 @@ private slots:
     void destructorWaitsForEngine();
     void runningJobKeepsItsEngine();
 
+    void closeProgramFirst_data();
+    void closeProgramFirst();
+
     void metaObjectOrder();
 
     void launch_data();
@@ -65,23 +72,32 @@ void TestUIInstallerMediator::initTestCase() {
 void TestUIInstallerMediator::outcome_data() {
     QTest::addColumn<Platform::InstallEngine::Command>("command");
     QTest::addColumn<Status>("final");
+    QTest::addColumn<QVector<int>>("restartCodes");
 
-    QTest::newRow("exit 0") << shell(QStringLiteral("exit 0")) << Status::Finished;
-    QTest::newRow("exit 1") << shell(QStringLiteral("exit 1")) << Status::Failed;
-    // What msiexec returns for "success, reboot required" is not success to us either.
-    QTest::newRow("exit 194 after a while") << shell(QStringLiteral("sleep 0.2; exit 194")) << Status::Failed;
-    QTest::newRow("crash") << shell(QStringLiteral("kill -SEGV $$")) << Status::Failed;
-    QTest::newRow("missing program")
-        << Platform::InstallEngine::Command{QStringLiteral("/nonexistent/engine"), {}} << Status::Failed;
-    QTest::newRow("exit 0 after a while") << shell(QStringLiteral("sleep 0.2")) << Status::Finished;
+    const QVector<int> none;
+    QTest::newRow("exit 0") << shell(QStringLiteral("exit 0")) << Status::Finished << none;
+    QTest::newRow("exit 1") << shell(QStringLiteral("exit 1")) << Status::Failed << none;
+    QTest::newRow("exit 194 after a while") << shell(QStringLiteral("sleep 0.2; exit 194")) << Status::Failed
+                                            << none;
+    // The engine's "installed, restart required" (3010 on Windows) is an installation that worked.
+    QTest::newRow("restart code") << shell(QStringLiteral("exit 194")) << Status::Finished
+                                  << QVector<int>{3010, 194};
+    QTest::newRow("crash") << shell(QStringLiteral("kill -SEGV $$")) << Status::Failed << none;
+    QTest::newRow("missing program") << Platform::InstallEngine::Command{QStringLiteral("/nonexistent/engine"),
+                                                                         {}}
+                                     << Status::Failed << none;
+    QTest::newRow("exit 0 after a while") << shell(QStringLiteral("sleep 0.2")) << Status::Finished << none;
 }
 
 void TestUIInstallerMediator::outcome() {
     QFETCH(Platform::InstallEngine::Command, command);
     QFETCH(Status, final);
+    QFETCH(QVector<int>, restartCodes);
 
     UIInstallerMediator mediator;
-    mediator.setEngine(engineRunning(command));
+    Platform::InstallEngine engine = engineRunning(command);
+    engine.setRestartCodes(restartCodes);
+    mediator.setEngine(engine);
     StatusTrail trail(&mediator);
     QCOMPARE(mediator.status(), Status::None);
 
@@ -173,6 +189,58 @@ void TestUIInstallerMediator::runningJobKeepsItsEngine() {
     QTRY_COMPARE_WITH_TIMEOUT(mediator.status(), Status::Finished, 10000);
 }
 
+void TestUIInstallerMediator::closeProgramFirst_data() {
+    QTest::addColumn<bool>("programCloses");
+
+    QTest::newRow("closes after finishing its work") << true;
+    QTest::newRow("stays past the bound") << false;
+}
+
+// A running main program holds its key and serves its close command, as the real one does.
+void TestUIInstallerMediator::closeProgramFirst() {
+    QFETCH(bool, programCloses);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString ran = dir.filePath(QStringLiteral("ran"));
+    const QString key = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    auto program = std::make_unique<Common::AppExtension>(key);
+    QVERIFY(!program->hasRunningInstance());
+    int closeRequests = 0;
+    connect(program.get(), &Common::IAppExtension::closeRequested, this, [&] {
+        ++closeRequests;
+        if (programCloses) {
+            // Like a program that finishes a firmware update before it ends.
+            QTimer::singleShot(300, this, [&program] { program.reset(); });
+        }
+    });
+
+    UIInstallerMediator mediator;
+    mediator.setEngine(engineRunning(shell(QStringLiteral("echo run > '%1'").arg(ran))));
+    mediator.setProgramToClose(key, 1500);
+    StatusTrail trail(&mediator);
+    bool programGoneAtInstall = false;
+    connect(&mediator, &UIInstallerMediator::statusChanged, this, [&] {
+        if (mediator.status() == Status::Installing) {
+            programGoneAtInstall = !program;
+        }
+    });
+
+    QVERIFY(mediator.install());
+    QCOMPARE(mediator.status(), Status::Closing);
+    QVERIFY(mediator.isRunning());
+    QVERIFY(!mediator.install());
+    QTRY_VERIFY_WITH_TIMEOUT(trail.ended(), 10000);
+    QCOMPARE(closeRequests, 1);
+    if (programCloses) {
+        QCOMPARE(trail.trail(), (QVector<Status>{Status::Closing, Status::Installing, Status::Finished}));
+        QVERIFY2(programGoneAtInstall, "the engine started while the program still ran");
+    } else {
+        QCOMPARE(trail.trail(), (QVector<Status>{Status::Closing, Status::Failed}));
+    }
+    QCOMPARE(QFile::exists(ran), programCloses);
+}
+
 void TestUIInstallerMediator::metaObjectOrder() {
     const QMetaObject& meta = UIInstallerMediator::staticMetaObject;
     QStringList methods;
@@ -196,7 +264,7 @@ void TestUIInstallerMediator::metaObjectOrder() {
     const QMetaEnum statuses = meta.enumerator(meta.enumeratorOffset());
     QCOMPARE(statuses.name(), "Status");
     QVERIFY(statuses.isScoped());
-    const QList<QByteArray> keys{"None", "Started", "Installing", "Finished", "Failed"};
+    const QList<QByteArray> keys{"None", "Started", "Installing", "Finished", "Failed", "Closing"};
     QCOMPARE(statuses.keyCount(), keys.size());
     for (int i = 0; i < keys.size(); ++i) {
         QCOMPARE(QByteArray(statuses.key(i)), keys.at(i));

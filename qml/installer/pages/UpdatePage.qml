@@ -7,6 +7,9 @@ ArcaPage {
 
     title: heading.text
 
+    // The running Sonella was asked to close and the installation waits for it.
+    property bool waiting: false
+
     signal installLaterClicked()
     signal continueClicked()
 
@@ -35,7 +38,10 @@ ArcaPage {
             spacing: 0
 
             ArcaLabel {
-                text: qsTr("Select Continue to install the update now, or Install Later to be reminded the\nnext time you open this app.")
+                objectName: "updateText"
+                text: page.waiting
+                      ? qsTr("Waiting for Sonella to close. A firmware update that is running finishes first;\nthe installation starts when it is done, after 5 minutes at most.")
+                      : qsTr("Select Continue to install the update now, or Install Later to be reminded the\nnext time you open this app.")
                 font.family: Theme.fontFamilyTitle
                 font.pixelSize: Theme.fontSizeLarge
             }
@@ -45,6 +51,7 @@ ArcaPage {
     ArcaButton {
         objectName: "installLaterButton"
         x: 332; y: 428; width: 150
+        enabled: !page.waiting
         text: qsTr("INSTALL LATER")
         onClicked: page.installLaterClicked()
     }
@@ -53,6 +60,7 @@ ArcaPage {
         objectName: "continueButton"
         x: 491; y: 428; width: 150
         highlighted: true
+        enabled: !page.waiting
         text: qsTr("CONTINUE")
         onClicked: page.continueClicked()
     }
