@@ -128,6 +128,8 @@ protected:
     QNetworkReply* m_reply = nullptr;
     const Global::Id m_id;
 
+    friend class UpdateDownloader;
+
 private:
     void readyReadSlot();
     void finishedSlot();
@@ -604,6 +606,11 @@ void UpdateDownloader::setPublicKey(const std::optional<Minisign::PublicKey>& ke
 
 void UpdateDownloader::add(std::shared_ptr<Completer> completer) {
     m_completers.append(std::move(completer));
+}
+
+bool UpdateDownloader::isPending(Global::Id id) const {
+    return std::any_of(m_completers.cbegin(), m_completers.cend(),
+                       [id](const std::shared_ptr<Completer>& c) { return c->m_id == id; });
 }
 
 void UpdateDownloader::remove(const Completer* completer) {

@@ -65,6 +65,8 @@ public:
 
     // Requests whose exchange has not ended yet.
     [[nodiscard]] int pendingCount() const { return m_completers.size(); }
+    // Whether the request id has not ended yet: it may still publish a file.
+    [[nodiscard]] bool isPending(Global::Id id) const;
 
 signals:
     void updateRecordAvaliable(Global::Id id, UpdateRecord::Shared update_record);

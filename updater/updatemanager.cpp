@@ -99,6 +99,11 @@ void UpdateManager::checkFirmware(UpdateDownloader* downloader, Entries* entries
         !(entry.record->version() < version)) {
         version = entry.record->version();
     }
+    if (sharesRequest(downloader, entry, version, revision)) {
+        return;
+    }
+    entry.askedVersion = version;
+    entry.askedRevision = revision;
     const bool receiver = downloader == m_receiverDownloader;
     entry.id = receiver ? downloader->checkReceiverFirmware(model, version, revision)
                         : downloader->checkHeadsetFirmware(model, version, revision);
@@ -123,7 +128,19 @@ void UpdateManager::checkSoftwareUpdate(const QString& _platform, const QString&
     if (entry.record && entry.record->isValid() && !(entry.record->version() < version)) {
         version = entry.record->version();
     }
+    if (sharesRequest(m_softwareDownloader, entry, version, entry.askedRevision)) {
+        return;
+    }
+    entry.askedVersion = version;
     entry.id = m_softwareDownloader->checkSoftware(_platform, version);
+}
+
+// The window asks again whenever it (re)learns a device, often twice within a moment; the service would
+// answer the same, so an identical question still in flight shares its request and its download.
+bool UpdateManager::sharesRequest(const UpdateDownloader* downloader, const Entry& entry,
+                                  const Global::Version& version, const Global::Version& revision) {
+    return entry.id.isValid() && entry.askedVersion == version && entry.askedRevision == revision &&
+           downloader->isPending(entry.id);
 }
 
 UpdateRecord::Shared UpdateManager::validRecord(const Entries& entries, const QString& key) {

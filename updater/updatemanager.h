@@ -60,6 +60,9 @@ private:
     struct Entry {
         UpdateRecord::Shared record;
         Global::Id id;
+        // What the request named by id asked the service, so that an identical check can share it.
+        Global::Version askedVersion;
+        Global::Version askedRevision;
     };
     struct KeyHash {
         std::size_t operator()(const QString& key) const noexcept { return qHash(key, 0); }
@@ -71,6 +74,8 @@ private:
                   const UpdateRecord::Shared& record);
     void checkFirmware(UpdateDownloader* downloader, Entries* entries, const QString& model,
                        const QString& version, const QString& revision);
+    [[nodiscard]] static bool sharesRequest(const UpdateDownloader* downloader, const Entry& entry,
+                                            const Global::Version& version, const Global::Version& revision);
     [[nodiscard]] bool isReferenced(const QString& path) const;
     [[nodiscard]] static UpdateRecord::Shared validRecord(const Entries& entries, const QString& key);
     [[nodiscard]] static QString versionText(const Entries& entries, const QString& key,
