@@ -1,5 +1,6 @@
-# Windows: the program's .msi (CPack's WiX generator) and the installer bundle, Installer.exe with the
-# package in its data\ folder, as the installer expects it.
+# Windows: the program's .msi (CPack's WiX generator), the installer bundle, Installer.exe with the
+# package in its data\ folder, as the installer expects it, and the bundle as one file that unpacks and
+# runs it (Sonella-Installer-<version>.exe): what the update service offers and what gets signed.
 set(CPACK_GENERATOR WIX)
 set(CPACK_WIX_UPGRADE_GUID "3F6A9E2D-8B41-4C7E-A05D-6E1B9C2F4A87")
 if(EXISTS ${CMAKE_SOURCE_DIR}/app/meldra.ico)
@@ -12,6 +13,8 @@ set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/windows/license.txt)
 set(CPACK_PACKAGE_EXECUTABLES Meldra "Sonella")
 include(CPack)
 
+add_subdirectory(windows/setup)
+
 set(bundle ${CMAKE_BINARY_DIR}/installer-bundle)
 set(staging ${CMAKE_BINARY_DIR}/installer-package)
 add_custom_target(installer_bundle
@@ -22,6 +25,8 @@ add_custom_target(installer_bundle
     COMMAND ${CMAKE_COMMAND} -E copy ${staging}/Meldra.msi ${bundle}/data/Meldra.msi
     COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --component ${MELDRA_INSTALLER_COMPONENT}
             --prefix ${bundle} --strip
-    DEPENDS Meldra Installer hiddfu
+    COMMAND ${MELDRA_MAKE_SETUP} $<TARGET_FILE:setupstub> ${bundle}
+            ${CMAKE_BINARY_DIR}/Sonella-Installer-${PROJECT_VERSION}.exe
+    DEPENDS Meldra Installer hiddfu setupstub
     COMMENT "Installer bundle in ${bundle}"
     VERBATIM)
