@@ -60,7 +60,7 @@ echo "an uninterrupted installation takes $span ms"
 
 # Kill the installer (with its tar) at a random moment of an update; the next update starts from
 # whatever that left.
-old=0 new=0 current=old
+old=0 new=0 current=old interrupted=0
 i=1
 while [ "$i" -le "$runs" ]; do
     next=new; [ "$current" = new ] && next=old
@@ -68,15 +68,19 @@ while [ "$i" -le "$runs" ]; do
     setsid "$tool" --package "$work/$next.tar.gz" > /dev/null 2>&1 &
     pid=$!
     sleep "$delay"
-    kill -KILL -- "-$pid" 2>/dev/null
+    # dash takes a negative pid only after "-s SIGNAL --"; a refused kill would let every run finish.
+    kill -s KILL -- "-$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
+    [ $? -eq 137 ] && interrupted=$((interrupted + 1))
     while pgrep -s "$pid" > /dev/null; do sleep 0.05; done
     check_installed "run $i, killed after $delay s" || exit 1
     current=$(cat "$location/share/meldra-test/version")
     eval "$current=\$((\$$current + 1))"
     i=$((i + 1))
 done
-echo "killed $runs updates at random moments: $old left the old version, $new the new one"
+echo "killed $runs updates at random moments ($interrupted before they ended): $old left the old version," \
+    "$new the new one"
+[ "$interrupted" -gt 0 ] || fail "no kill interrupted an update"
 
 # The next uninterrupted update clears what the killed ones left beside the program folder.
 "$tool" --package "$work/new.tar.gz" > /dev/null || fail "an update after the killed ones failed"

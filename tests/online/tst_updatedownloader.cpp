@@ -488,6 +488,8 @@ private slots:
                 QTest::addRow("%s: %s", stage, fault) << stage << fault;
             }
         }
+        QTest::newRow("file: another model's image") << "file"
+                                                     << "another model's image";
     }
     void networkFaults() {
         QFETCH(QString, stage);
@@ -517,6 +519,8 @@ private slots:
             response = redirect(target);
         } else if (fault == QLatin1String("redirect to nowhere")) {
             response = redirect("http://127.0.0.1:1/fw.dfu");
+        } else if (fault == QLatin1String("another model's image")) {
+            response = body(kHeadsetImage);
         }
         if (fault == QLatin1String("refused")) {
             QTcpServer closed;
@@ -616,6 +620,8 @@ private slots:
             response.lengthOverride = 10LL * 1024 * 1024 * 1024;
             response.fault = HttpServer::Fault::StallMidBody;
             response.faultAfter = reply.size();
+            // One byte held back: the server stalls with the connection open instead of ending the body.
+            response.body += ' ';
         }
         m_server->setRoute(firmwareTarget(QStringLiteral("Sorrel"), QStringLiteral("1.0.0")), response);
         reply.clear();

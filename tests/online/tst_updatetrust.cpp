@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <unistd.h>
 #include <QDirIterator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -6,6 +8,7 @@
 
 #include "mediator/uisoftwareupdatemediator.h"
 #include "onlinetest.h"
+#include "platform/pinnedprogram.h"
 #include "signer.h"
 
 using namespace OnlineTest;
@@ -28,6 +31,16 @@ private:
         QList<QByteArray> lines = signature.split('\n');
         QByteArray& target = lines[line];
         target[10] = target.at(10) == 'A' ? 'B' : 'A';
+        return lines.join('\n');
+    }
+
+    // The same signature filed under another key's id: only comparing the ids refuses it.
+    static QByteArray withKeyId(const QByteArray& signature, const Updater::Minisign::KeyId& id) {
+        QList<QByteArray> lines = signature.split('\n');
+        QByteArray decoded = QByteArray::fromBase64(lines.at(1));
+        decoded.replace(2, int(id.size()),
+                        QByteArray(reinterpret_cast<const char*>(id.data()), int(id.size())));
+        lines[1] = decoded.toBase64();
         return lines.join('\n');
     }
 
@@ -54,6 +67,8 @@ private slots:
         QTest::newRow("signature of another file")
             << m_installer << m_signer.sign("#!/bin/sh\nexit 0\n") << false << false;
         QTest::newRow("wrong key") << m_installer << m_stranger.sign(m_installer) << false << false;
+        QTest::newRow("our signature under another key's id")
+            << m_installer << withKeyId(good, m_stranger.publicKey()->keyId) << false << false;
         QByteArray flipped = m_installer;
         flipped[12] = 'X';
         QTest::newRow("one byte of the file flipped") << flipped << good << false << false;
@@ -113,6 +128,23 @@ private slots:
             const QFileInfo entry(files.next());
             QVERIFY2(!entry.isExecutable(), qPrintable(entry.filePath()));
         }
+    }
+
+    // Root ignores the copy's file mode, so the seals are all that keeps the checked bytes as checked.
+    void pinnedCopyCannotBeChanged() {
+        const Platform::PinnedProgram pinned(m_root.filePath(QStringLiteral("local.minisig")));
+        QVERIFY(pinned.isOpen());
+        int copy = -1;
+        for (const QFileInfo& entry :
+             QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::Files | QDir::System)) {
+            if (entry.symLinkTarget().contains(QLatin1String("memfd:meldra-installer"))) {
+                copy = entry.fileName().toInt();
+            }
+        }
+        QVERIFY(copy >= 0);
+        QCOMPARE(::pwrite(copy, "x", 1, 0), ssize_t(-1));
+        QCOMPARE(::ftruncate(copy, 1), -1);
+        QCOMPARE(::fcntl(copy, F_ADD_SEALS, 0), -1);
     }
 };
 
