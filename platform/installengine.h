@@ -26,6 +26,7 @@ public:
     static constexpr int kIncompletePackage = 71;  // the package held no program
     static constexpr int kCheckFailed = 72;        // the unpacked program did not answer --version
     static constexpr int kSwitchFailed = 73;       // the new installation could not take the old one's place
+    static constexpr int kOlderPackage = 74;       // the package is older than the installed program
 
     InstallEngine();
 

@@ -10,9 +10,12 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <QVector>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 
+#include "base/logging.h"
 #include "platform/installengine.h"
 
 // Linux has neither the Windows Installer nor a registry. The package is a gzip'd tar of the installed
@@ -180,8 +183,9 @@ bool installDesktopEntries(const QString& location) {
 }
 
 // The installed program must at least start and answer before it replaces a working one. No display is
-// needed for that, and none may be there when a script runs the installer.
-bool answersVersion(const QString& program) {
+// needed for that, and none may be there when a script runs the installer. Gives its answer, or nothing
+// when it did not answer.
+std::optional<QString> versionAnswer(const QString& program) {
     QProcess check;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -191,10 +195,47 @@ bool answersVersion(const QString& program) {
     if (!check.waitForFinished(kCheckTimeoutMs)) {
         check.kill();
         check.waitForFinished();
+        return std::nullopt;
+    }
+    const QString answer = QString::fromLocal8Bit(check.readAllStandardOutput()).trimmed();
+    if (check.exitStatus() != QProcess::NormalExit || check.exitCode() != 0 || answer.isEmpty()) {
+        return std::nullopt;
+    }
+    return answer;
+}
+
+// The program answers "Meldra 1.2.217.0", which gives {1, 2, 217, 0}; an answer that does not end in a
+// version gives none. Not QVersionNumber: built by GCC 12 at -O2, one whose parts do not all fit its inline
+// storage came back null here.
+QVector<uint> answeredVersion(const QString& answer) {
+    QVector<uint> parts;
+    for (const QString& part : answer.section(QLatin1Char(' '), -1).split(QLatin1Char('.'))) {
+        bool number = false;
+        parts.append(part.toUInt(&number));
+        if (!number) {
+            return {};
+        }
+    }
+    return parts;
+}
+
+// Going back would bring back whatever a later version fixed, so a package older than the installed
+// program is refused. An installed program that does not answer (damaged) may be replaced by anything
+// that does, and a package that does not say its version cannot be compared.
+bool olderThanInstalled(const QString& answer, const QString& location) {
+    const QVector<uint> offered = answeredVersion(answer);
+    if (offered.isEmpty() || !holdsProgram(location)) {
         return false;
     }
-    return check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0 &&
-           !check.readAllStandardOutput().trimmed().isEmpty();
+    const QString installedAnswer =
+        versionAnswer(binFolder(location) + QLatin1String(kExecutable)).value_or(QString());
+    const QVector<uint> installed = answeredVersion(installedAnswer);
+    if (installed.isEmpty() || !(offered < installed)) {
+        return false;
+    }
+    qCWarning(lcInstaller) << "Refused to install" << answer << "over the newer" << installedAnswer << "in"
+                           << location;
+    return true;
 }
 
 // The rename below must not publish files whose data is still only in the page cache.
@@ -285,8 +326,13 @@ int InstallEngine::finishPlatformInstall(int engineCode) const {
     if (code == 0 && !holdsProgram(fresh)) {
         // An archive that unpacked cleanly but holds no program must not count as an installation.
         code = kIncompletePackage;
-    } else if (code == 0 && !answersVersion(binFolder(fresh) + QLatin1String(kExecutable))) {
-        code = kCheckFailed;
+    } else if (code == 0) {
+        const auto answer = versionAnswer(binFolder(fresh) + QLatin1String(kExecutable));
+        if (!answer) {
+            code = kCheckFailed;
+        } else if (olderThanInstalled(*answer, location)) {
+            code = kOlderPackage;
+        }
     }
     if (code == 0) {
         flushFileSystem(fresh);

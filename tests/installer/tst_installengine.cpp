@@ -17,7 +17,7 @@ using TestSupport::writeFile;
 namespace {
 
 // A program that passes the installer's check.
-const QByteArray kProgram = "#!/bin/sh\necho Meldra\n";
+const QByteArray kProgram = "#!/bin/sh\necho Meldra 1.2.217.0\n";
 
 // Packs the tree below root into a gzip'd tar whose members are the given relative names, under one
 // top-level folder as the packages have them.
@@ -78,23 +78,27 @@ void TestInstallEngine::defaults() {
 void TestInstallEngine::install_data() {
     QTest::addColumn<QString>("package");  // "good", "empty", "garbage", "missing", "no program", "mute"
     QTest::addColumn<bool>("locationBlocked");
-    QTest::addColumn<int>("expected");  // -1: any failure reported by the engine process itself
+    QTest::addColumn<QByteArray>("installed");  // the installed program's version, none when empty
+    QTest::addColumn<int>("expected");          // -1: any failure reported by the engine process itself
 
-    QTest::newRow("package with the program") << QStringLiteral("good") << false << 0;
-    QTest::newRow("missing package") << QStringLiteral("missing") << false << -1;
-    QTest::newRow("not an archive") << QStringLiteral("garbage") << false << -1;
-    QTest::newRow("empty file") << QStringLiteral("empty") << false << -1;
+    QTest::newRow("package with the program") << QStringLiteral("good") << false << QByteArray() << 0;
+    QTest::newRow("missing package") << QStringLiteral("missing") << false << QByteArray() << -1;
+    QTest::newRow("not an archive") << QStringLiteral("garbage") << false << QByteArray() << -1;
+    QTest::newRow("empty file") << QStringLiteral("empty") << false << QByteArray() << -1;
     QTest::newRow("archive without the program")
-        << QStringLiteral("no program") << false << InstallEngine::kIncompletePackage;
+        << QStringLiteral("no program") << false << QByteArray() << InstallEngine::kIncompletePackage;
     QTest::newRow("program that does not start")
-        << QStringLiteral("mute") << false << InstallEngine::kCheckFailed;
+        << QStringLiteral("mute") << false << QByteArray() << InstallEngine::kCheckFailed;
     QTest::newRow("location cannot be created")
-        << QStringLiteral("good") << true << InstallEngine::kPrepareFailed;
+        << QStringLiteral("good") << true << QByteArray() << InstallEngine::kPrepareFailed;
+    QTest::newRow("older than the installed program")
+        << QStringLiteral("good") << false << QByteArray("1.10.0.0") << InstallEngine::kOlderPackage;
 }
 
 void TestInstallEngine::install() {
     QFETCH(QString, package);
     QFETCH(bool, locationBlocked);
+    QFETCH(QByteArray, installed);
     QFETCH(int, expected);
 
     QTemporaryDir dir;
@@ -123,6 +127,11 @@ void TestInstallEngine::install() {
         location = dir.filePath(QStringLiteral("home/file/meldra"));
     }
 
+    const QByteArray installedProgram = "#!/bin/sh\necho Meldra " + installed + '\n';
+    if (!installed.isEmpty()) {
+        QVERIFY(writeFile(location + QStringLiteral("/bin/Meldra"), installedProgram, true));
+    }
+
     InstallEngine engine;
     engine.setPackagePath(path);
     engine.setInstallLocation(location);
@@ -137,6 +146,8 @@ void TestInstallEngine::install() {
         QCOMPARE(InstallEngine::recordedFolder(), location + QStringLiteral("/bin/"));
         QVERIFY(QFileInfo(location + QStringLiteral("/bin/Meldra")).isExecutable());
         QCOMPARE(readFile(location + QStringLiteral("/lib/libhiddfu.so")), QByteArray("lib"));
+    } else if (!installed.isEmpty()) {
+        QCOMPARE(readFile(location + QStringLiteral("/bin/Meldra")), installedProgram);
     } else {
         QCOMPARE(InstallEngine::recordedFolder(), QString());
         QVERIFY(!QFileInfo::exists(location));
