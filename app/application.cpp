@@ -11,6 +11,7 @@
 #include "common/othersoftware.h"
 #include "io/iocontext.h"
 #include "io/iodevicescanner.h"
+#include "mediator/firmwareimage.h"
 #include "mediator/uifirmwareupdatemediator.h"
 #include "mediator/uisoftwareupdatemediator.h"
 #include "updater/updatemanager.h"
@@ -48,6 +49,8 @@ Application::Application(int& argc, char** argv) : QGuiApplication(argc, argv) {
     m_otherSoftware = std::make_unique<Common::OtherSoftware>();
     m_appExtension = std::make_unique<Common::AppExtension>(QString::fromLatin1(kSingleInstanceKey));
     m_updateManager = std::make_unique<Updater::UpdateManager>(nullptr);
+    // The online layer knows neither the devices nor the engine; a downloaded image is judged by both here.
+    m_updateManager->setFirmwareCheck(&UIMediator::FirmwareImage::checkDownload);
     m_firmwareUpdateMediator =
         std::make_unique<UIMediator::UIFirmwareUpdateMediator>(m_ioContext, m_deviceScanner, nullptr);
     m_softwareUpdateMediator = std::make_unique<UIMediator::UISoftwareUpdateMediator>(nullptr);

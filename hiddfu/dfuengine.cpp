@@ -60,7 +60,8 @@ bool readFile(const char* path, std::vector<std::uint8_t>& out) {
     return static_cast<bool>(in.read(reinterpret_cast<char*>(out.data()), size));
 }
 
-int readImage(const char* path, int vendor_id, int product_id, std::vector<std::uint8_t>& image) {
+int readImage(const char* path, int vendor_id, int product_id, std::vector<std::uint8_t>& image,
+              std::uint16_t* bcd_device = nullptr) {
     if (path == nullptr || !readFile(path, image))
         return DfuEngine::FileError;
     DfuSuffix suffix;
@@ -69,14 +70,16 @@ int readImage(const char* path, int vendor_id, int product_id, std::vector<std::
         return DfuEngine::BadImage;
     if (suffix.vendorId != vendor_id || suffix.productId != product_id)
         return DfuEngine::ForeignImage;
+    if (bcd_device != nullptr)
+        *bcd_device = suffix.bcdDevice;
     return DfuEngine::Success;
 }
 
 }  // namespace
 
-int DfuEngine::checkImage(const char* path, int vendor_id, int product_id) {
+int DfuEngine::checkImage(const char* path, int vendor_id, int product_id, std::uint16_t* bcd_device) {
     std::vector<std::uint8_t> image;
-    return readImage(path, vendor_id, product_id, image);
+    return readImage(path, vendor_id, product_id, image, bcd_device);
 }
 
 DfuEngine::~DfuEngine() {

@@ -46,7 +46,9 @@ public:
     int upgrade(const char* path);
     // Everything upgrade checks about an image before its first report, for the device with these ids.
     // Needs no connection and touches no device.
-    [[nodiscard]] static int checkImage(const char* path, int vendor_id, int product_id);
+    // bcd_device, when given, receives the suffix's version of an image that passes.
+    [[nodiscard]] static int checkImage(const char* path, int vendor_id, int product_id,
+                                        std::uint16_t* bcd_device = nullptr);
     int backup(const char* path);
     int resetDevice();
     [[nodiscard]] int progress() const { return m_progress.load(std::memory_order_acquire); }

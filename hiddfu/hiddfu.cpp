@@ -35,6 +35,10 @@ int hidDfuCheckImage(const char* path, int vendor_id, int product_id) {
     return DfuEngine::checkImage(path, vendor_id, product_id);
 }
 
+int hidDfuCheckImageVersion(const char* path, int vendor_id, int product_id, uint16_t* bcd_device) {
+    return DfuEngine::checkImage(path, vendor_id, product_id, bcd_device);
+}
+
 int hidDfuGetResult(void) {
     return DfuEngine::instance().result();
 }

@@ -17,6 +17,10 @@ extern "C" {
  * otherwise the code hidDfuUpgrade would give for it. */
 HIDDFU_API int hidDfuCheckImage(const char* path, int vendor_id, int product_id);
 
+/* The same check; when it passes, *bcd_device (if not null) receives the version the suffix states
+ * (0xffff: any). */
+HIDDFU_API int hidDfuCheckImageVersion(const char* path, int vendor_id, int product_id, uint16_t* bcd_device);
+
 #ifdef __cplusplus
 }
 #endif

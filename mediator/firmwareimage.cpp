@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "dfu/imagecheck.h"
+#include "mediator/knowndevicetable.h"
+
 namespace UIMediator {
 
 QStringList FirmwareImage::searchDirectories() {
@@ -41,6 +44,27 @@ Global::Version FirmwareImage::version(const QString& path) {
     if (path.isEmpty() || !info.exists())
         return {};
     return versionFromFileName(info.fileName());
+}
+
+std::optional<Global::Version> FirmwareImage::checkDownload(const QString& path, const QString& family,
+                                                            bool receiver) {
+    std::uint16_t bcd = 0;
+    if (!DFU::checkImage(path, KnownDeviceTable::updateModeIdOf(family, receiver), &bcd))
+        return std::nullopt;
+    // 0xffff is the USB DFU suffix's "any release".
+    if (bcd == 0xffff)
+        return Global::Version();
+    // No release is numbered 0.0, and the invalid version already means "any".
+    if (bcd == 0)
+        return std::nullopt;
+    const quint32 value = bcd;
+    const quint32 digits[] = {value >> 12u, (value >> 8u) & 0xfu, (value >> 4u) & 0xfu, value & 0xfu};
+    for (const quint32 digit : digits) {
+        if (digit > 9)
+            return std::nullopt;
+    }
+    return Global::Version(
+        Global::Version::compose(digits[0] * 10 + digits[1], digits[2] * 10 + digits[3], 0), 0);
 }
 
 }  // namespace UIMediator

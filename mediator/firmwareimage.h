@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 #include "io/deviceid.h"
 #include "io/version.h"
@@ -25,6 +26,12 @@ public:
 
     // The invalid version also when no file exists at path.
     [[nodiscard]] static Global::Version version(const QString& path);
+
+    // What the engine says of a downloaded image for a family's receiver or headset: nothing when it
+    // would refuse the file for that device, otherwise the major.minor its suffix states, or the invalid
+    // version when the suffix leaves the version open.
+    [[nodiscard]] static std::optional<Global::Version> checkDownload(const QString& path,
+                                                                      const QString& family, bool receiver);
 };
 
 }  // namespace UIMediator

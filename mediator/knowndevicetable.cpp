@@ -134,6 +134,17 @@ QString KnownDeviceTable::familyName(DeviceType type) {
     return {};
 }
 
+Io::DeviceId KnownDeviceTable::updateModeIdOf(const QString& family, bool receiver) {
+    for (const DeviceType type : {DeviceType::SorrelHeadset, DeviceType::SorrelReceiver,
+                                  DeviceType::SorrelPlusHeadset, DeviceType::SorrelPlusReceiver}) {
+        const bool is_receiver = type == DeviceType::SorrelReceiver || type == DeviceType::SorrelPlusReceiver;
+        if (is_receiver == receiver && familyName(type) == family) {
+            return updateModeId(type);
+        }
+    }
+    return {};
+}
+
 KnownDeviceTable::Reports KnownDeviceTable::reportsOf(const Io::DeviceId& id) {
     switch (modelIndexOf(id)) {
         case kSorrelHeadset:

@@ -27,6 +27,8 @@ public:
     [[nodiscard]] static Io::DeviceId normalModeId(const Io::DeviceId& update_mode_id, int variant);
     [[nodiscard]] static DeviceType deviceTypeOf(const Io::DeviceId& id);
     [[nodiscard]] static QString familyName(DeviceType type);
+    // The update-mode identity of a family's receiver or headset; invalid for a family the table lacks.
+    [[nodiscard]] static Io::DeviceId updateModeIdOf(const QString& family, bool receiver);
 
     [[nodiscard]] static Reports reportsOf(const Io::DeviceId& id);
     // The headset's report interface of id's family; invalid when id is not a headset's.

@@ -9,8 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "dfu/imagecheck.h"
-#include "mediator/knowndevicetable.h"
 #include "platform/programupdates.h"
 #include "updater/offer.h"
 #include "updater/serviceurl.h"
@@ -74,9 +72,7 @@ public:
         return *size > 0 ? m_file.map(0, *size) : nullptr;
     }
 
-    [[nodiscard]] bool check(const Io::DeviceId& update_mode_id) {
-        return m_file.flush() && DFU::checkImage(m_file.fileName(), update_mode_id);
-    }
+    [[nodiscard]] const QString path() const { return m_file.fileName(); }
 
     // Moves the file over its final name; afterwards this object no longer owns it.
     [[nodiscard]] bool commit() {
@@ -266,12 +262,12 @@ class UpdateDownloader::FirmwareVersionCompleter : public MetadataCompleter {
 public:
     FirmwareVersionCompleter(UpdateDownloader* downloader, Global::Id id, const QUrl& url,
                              const Global::Version& version, const Global::Version& revision,
-                             const QString& kind, const Io::DeviceId& update_mode_id)
+                             const QString& kind, const QString& model)
         : MetadataCompleter(downloader, id, url),
           m_version(version),
           m_revision(revision),
           m_kind(kind),
-          m_updateModeId(update_mode_id) {
+          m_model(model) {
         emitStatus(Status::Checking);
     }
 
@@ -282,7 +278,7 @@ private:
     const Global::Version m_version;
     const Global::Version m_revision;
     const QString m_kind;
-    const Io::DeviceId m_updateModeId;
+    const QString m_model;
 };
 
 class UpdateDownloader::SoftwareVersionCompleter : public MetadataCompleter {
@@ -461,9 +457,12 @@ private:
 class UpdateDownloader::FirmwareCompleter : public FileCompleter {
 public:
     FirmwareCompleter(UpdateDownloader* downloader, Global::Id id, const QUrl& url,
-                      const Global::Version& version, const Global::Version& revision,
-                      const Io::DeviceId& update_mode_id)
-        : FileCompleter(downloader, id, url, version), m_revision(revision), m_updateModeId(update_mode_id) {}
+                      const Global::Version& version, const Global::Version& revision, const QString& model,
+                      bool receiver)
+        : FileCompleter(downloader, id, url, version),
+          m_revision(revision),
+          m_model(model),
+          m_receiver(receiver) {}
 
 protected:
     [[nodiscard]] Global::Version recordRevision() const override { return m_revision; }
@@ -474,11 +473,15 @@ protected:
     }
 
     // Only an image the engine would take for this model is ever offered to the user.
-    [[nodiscard]] bool acceptable(PendingFile& file) const override { return file.check(m_updateModeId); }
+    [[nodiscard]] bool acceptable(PendingFile& file) const override {
+        const UpdateDownloader::FirmwareCheck& check = m_downloader->firmwareCheck();
+        return check && file.flush() && check(file.path(), m_model, m_receiver).has_value();
+    }
 
 private:
     const Global::Version m_revision;
-    const Io::DeviceId m_updateModeId;
+    const QString m_model;
+    const bool m_receiver;
 };
 
 class UpdateDownloader::SoftwareCompleter : public FileCompleter {
@@ -515,7 +518,8 @@ void UpdateDownloader::FirmwareVersionCompleter::onFinished(UpdateDownloader* do
     switch (offer.decision()) {
         case Offer::Decision::Accepted:
             downloader->add(std::make_shared<FirmwareCompleter>(downloader, m_id, offer.url(),
-                                                                offer.version(), m_revision, m_updateModeId));
+                                                                offer.version(), m_revision, m_model,
+                                                                m_kind == kReceiverKind));
             break;
         case Offer::Decision::UpToDate:
             emitStatus(Status::UpToDate);
@@ -574,8 +578,7 @@ Global::Id UpdateDownloader::checkFirmware(const QString& model, const Global::V
                                            const Global::Version& revision, const QString& kind) {
     const QUrl url = ServiceUrl::firmwareMetadata(m_baseUrl, model, revision);
     const Global::Id id = Global::Id::nextId();
-    add(std::make_shared<FirmwareVersionCompleter>(this, id, url, version, revision, kind,
-                                                   updateModeId(model, kind)));
+    add(std::make_shared<FirmwareVersionCompleter>(this, id, url, version, revision, kind, model));
     return id;
 }
 
@@ -584,20 +587,6 @@ Global::Id UpdateDownloader::checkSoftware(const QString& platform, const Global
     const Global::Id id = Global::Id::nextId();
     add(std::make_shared<SoftwareVersionCompleter>(this, id, url, version));
     return id;
-}
-
-Io::DeviceId UpdateDownloader::updateModeId(const QString& model, const QString& kind) {
-    using Type = UIMediator::KnownDeviceTable::DeviceType;
-    const bool receiver = kind == kReceiverKind;
-    for (const Type type :
-         {Type::SorrelHeadset, Type::SorrelReceiver, Type::SorrelPlusHeadset, Type::SorrelPlusReceiver}) {
-        const bool is_receiver = type == Type::SorrelReceiver || type == Type::SorrelPlusReceiver;
-        if (is_receiver == receiver && UIMediator::KnownDeviceTable::familyName(type) == model) {
-            return UIMediator::KnownDeviceTable::updateModeId(type);
-        }
-    }
-    // No image can be valid for a model the program does not know.
-    return {};
 }
 
 void UpdateDownloader::setPublicKey(const std::optional<Minisign::PublicKey>& key) {

@@ -4,11 +4,11 @@
 #include <QObject>
 #include <QString>
 #include <QVector>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "base/smarttype.h"
-#include "io/deviceid.h"
 #include "io/version.h"
 #include "updater/globalid.h"
 #include "updater/minisign.h"
@@ -60,8 +60,14 @@ public:
     [[nodiscard]] const std::optional<Minisign::PublicKey>& publicKey() const { return m_publicKey; }
     void setPublicKey(const std::optional<Minisign::PublicKey>& key);
 
-    // The identity an image must name to be a firmware download for this model and kind word.
-    [[nodiscard]] static Io::DeviceId updateModeId(const QString& model, const QString& kind);
+    // Whether a downloaded file is a whole firmware image for the model's receiver (or headset), asked of
+    // the layer that knows the devices and the engine: nothing when it is not, otherwise the major.minor
+    // the image states about itself, or the invalid version when it leaves that open.
+    using FirmwareCheck = std::function<std::optional<Global::Version>(const QString& path,
+                                                                       const QString& model, bool receiver)>;
+    // Without one, no firmware download is kept. Affects files that finish afterwards.
+    void setFirmwareCheck(FirmwareCheck check) { m_firmwareCheck = std::move(check); }
+    [[nodiscard]] const FirmwareCheck& firmwareCheck() const { return m_firmwareCheck; }
 
     // Requests whose exchange has not ended yet.
     [[nodiscard]] int pendingCount() const { return m_completers.size(); }
@@ -84,6 +90,7 @@ private:
     QString m_directory;
     QString m_baseUrl;
     std::optional<Minisign::PublicKey> m_publicKey;
+    FirmwareCheck m_firmwareCheck;
 };
 
 }  // namespace Updater

@@ -46,6 +46,11 @@ void UpdateManager::setPublicKey(const std::optional<Minisign::PublicKey>& key) 
     }
 }
 
+void UpdateManager::setFirmwareCheck(const UpdateDownloader::FirmwareCheck& check) {
+    m_receiverDownloader->setFirmwareCheck(check);
+    m_headsetDownloader->setFirmwareCheck(check);
+}
+
 QString UpdateManager::defaultDirectory() {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/update");
 }

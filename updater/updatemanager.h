@@ -9,11 +9,10 @@
 #include "base/smarttype.h"
 #include "updater/globalid.h"
 #include "updater/minisign.h"
+#include "updater/updatedownloader.h"
 #include "updater/updaterecord.h"
 
 namespace Updater {
-
-class UpdateDownloader;
 
 // The user interface's entry to online updates: starts checks and remembers, per model (or platform
 // word), the newest file downloaded in this run.
@@ -35,6 +34,8 @@ public:
     void setChecksProgram(bool checks) { m_programChecks = checks; }
     // The key every download must be signed with; defaults to the compiled-in one.
     void setPublicKey(const std::optional<Minisign::PublicKey>& key);
+    // What a downloaded firmware image must pass (UpdateDownloader::setFirmwareCheck); none keeps none.
+    void setFirmwareCheck(const UpdateDownloader::FirmwareCheck& check);
 
     Q_INVOKABLE QString getReceiverUpdateVersionString(const QString& _model,
                                                        const QString& _format = QStringLiteral("M.m")) const;

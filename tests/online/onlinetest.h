@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include "mediator/firmwareimage.h"
+#include "mediator/knowndevicetable.h"
 #include "tests/support/files.h"
 #include "tests/support/offers.h"
 #include "tools/updateservice/httpserver.h"

@@ -36,6 +36,7 @@ int fullDiskChild() {
     }
     UpdateDownloader downloader(qEnvironmentVariable("MELDRA_TST_DIR"));
     downloader.setBaseUrl(qEnvironmentVariable("MELDRA_TST_URL"));
+    downloader.setFirmwareCheck(&UIMediator::FirmwareImage::checkDownload);
     Recorder recorder(&downloader);
     const Global::Id id = downloader.checkReceiverFirmware(QStringLiteral("Sorrel"), v("1.45.0"), v("1.0.0"));
     QTimer::singleShot(20000, &app, &QCoreApplication::quit);
@@ -114,6 +115,7 @@ private slots:
         QVERIFY(m_server->listen());
         m_downloader = std::make_unique<UpdateDownloader>(folder());
         m_downloader->setBaseUrl(m_server->baseUrl());
+        m_downloader->setFirmwareCheck(&UIMediator::FirmwareImage::checkDownload);
         m_recorder = std::make_unique<Recorder>(m_downloader.get());
     }
 

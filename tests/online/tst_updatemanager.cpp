@@ -27,7 +27,8 @@ private:
         const QByteArray text = name.toUtf8() + " contents";
         return kind == QLatin1String("software")
                    ? text
-                   : dfuImage(text, UpdateDownloader::updateModeId(model, kind).productId());
+                   : dfuImage(text, UIMediator::KnownDeviceTable::updateModeIdOf(model, kind == QLatin1String("dongle"))
+                                            .productId());
     }
 
     QString folder() const { return m_root->filePath(QStringLiteral("update")); }
@@ -79,6 +80,7 @@ private slots:
         m_server = std::make_unique<HttpServer>();
         QVERIFY(m_server->listen());
         m_manager = std::make_unique<UpdateManager>(folder(), m_server->baseUrl());
+        m_manager->setFirmwareCheck(&UIMediator::FirmwareImage::checkDownload);
         QVERIFY(m_signer.isValid());
         m_manager->setPublicKey(m_signer.publicKey());
     }
@@ -380,6 +382,7 @@ private slots:
         QDir(expected).removeRecursively();
         qputenv("MELDRA_UPDATE_URL", m_server->baseUrl().toUtf8());
         UpdateManager manager;
+        manager.setFirmwareCheck(&UIMediator::FirmwareImage::checkDownload);
         qunsetenv("MELDRA_UPDATE_URL");
         offer(QStringLiteral("dongle"), QStringLiteral("Sorrel"), QStringLiteral("1.0.0"),
               QStringLiteral("1.46.0"), QStringLiteral("Sorrel_Dongle_T1.46.0.dfu"));
