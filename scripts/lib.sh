@@ -12,11 +12,12 @@ BASE_PACKAGES="build-essential cmake ninja-build ccache pkg-config
  libhidapi-dev zlib1g-dev libsodium-dev libgl1-mesa-dri dfu-util"
 # What the suite needs on top: a virtual display, a second compiler for the fuzzers, the Windows
 # cross compiler and its zlib for the syntax check and the Qt-free Windows build, Wine to run its test
-# programs (hidapi's source comes with npm, which windows-run.sh adds unless Node.js brought it along), a
+# programs (hidapi's source comes with npm, which windows-run.sh adds unless Node.js brought it along),
+# msitools and wixl to build and read the Qt-free form of the .msi, Python to pack the one-file update, a
 # private D-Bus, curl for the download benchmark, minisign to make the keys and signatures the tests check our reader against; for
 # the packages: Debian's checkers, the QML import scanner, a desktop's launcher and a clean Debian root; the
 # accessibility bus and its Python client for the walk from outside (tests/ui/atspi_walk.sh).
-TEST_PACKAGES="xvfb xauth x11-utils xdotool qml-module-qttest clang g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dbus curl python3
+TEST_PACKAGES="xvfb xauth x11-utils xdotool qml-module-qttest clang g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 msitools wixl dbus curl python3
  minisign lintian desktop-file-utils appstream qtdeclarative5-dev-tools libglib2.0-bin procps mmdebstrap
  at-spi2-core python3-pyatspi"
 

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Cross-builds with MinGW-w64 what needs no Qt (hidapi's Windows backend from its own source, the engine
-# DLL, the Win32 half of the installer check) with the Windows test programs, and runs them under Wine in
-# a Wine prefix of the build folder's own. No display is needed.
+# DLL, the Win32 half of the installer check, the one-file update's stub) with the Windows test programs
+# and the Qt-free form of the .msi, and runs them under Wine in a Wine prefix of the build folder's own. No display is needed.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-ensure_packages g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 cmake ninja-build
+ensure_packages g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 msitools wixl python3 cmake ninja-build
 # hidapi's source comes with an npm package; a Node.js install of its own may bring npm along.
 command -v npm >/dev/null || ensure_packages npm
 

@@ -8,6 +8,10 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/app/meldra.ico)
 endif()
 set(CPACK_WIX_PROGRAM_MENU_FOLDER Sonella)
 set(CPACK_WIX_PATCH_FILE ${CMAKE_CURRENT_SOURCE_DIR}/windows/wix-patch.xml)
+# Per user by default, per machine with ALLUSERS=1 (docs/installer.md). CMake 3.25 has no install scope
+# setting of its own, so the product's source is a template of ours.
+set(CPACK_WIX_TEMPLATE ${CMAKE_CURRENT_SOURCE_DIR}/windows/wix-template.xml.in)
+set(CPACK_MELDRA_WIX_SCOPE ${CMAKE_CURRENT_SOURCE_DIR}/windows/sonella-scope.wxi)
 # Otherwise the dialog shows CMake's own licence.
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/windows/license.txt)
 set(CPACK_PACKAGE_EXECUTABLES Meldra "Sonella")
