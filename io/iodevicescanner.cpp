@@ -155,7 +155,98 @@ struct IoDeviceScanner::Work {
     std::vector<Draft> drafts;
     std::vector<Part> parts;
     std::vector<int> heads;
+
+    // Folds the enumerated interfaces into drafts, one per physical device, in enumeration order.
+    void group(const hid_device_info* devices);
+    // The records for the drafts: those of previous that still describe a device exactly are shared.
+    [[nodiscard]] IoDeviceInfoList records(const IoDeviceInfoList& previous) const;
 };
+
+void IoDeviceScanner::Work::group(const hid_device_info* devices) {
+    std::size_t interfaces = 0;
+    for (const hid_device_info* device = devices; device != nullptr; device = device->next) {
+        ++interfaces;
+    }
+
+    // Drafts that a later interface may join, by (vendor, product, serial number): an open-addressed table
+    // of the first draft of each key, chained through nextSame in list order. Walking the whole list for
+    // every interface made a crowded bus cost the square of its size.
+    std::size_t capacity = 16;
+    while (capacity < 2 * interfaces) {
+        capacity *= 2;
+    }
+    heads.assign(capacity, -1);
+    drafts.clear();
+    parts.clear();
+    drafts.reserve(interfaces);
+    parts.reserve(interfaces);
+
+    for (const hid_device_info* device = devices; device != nullptr; device = device->next) {
+        if (device->path == nullptr || device->path[0] == '\0') {
+            continue;
+        }
+        WideSerial serial(device->serial_number);
+        const DeviceId id(device->vendor_id, device->product_id, device->usage_page, device->usage);
+
+        // A device with a zero vendor or product id matches nothing and gets a record per interface.
+        int* link = nullptr;
+        if (device->vendor_id != 0 && device->product_id != 0) {
+            std::size_t at = std::size_t(serial.hash(device->vendor_id, device->product_id)) & (capacity - 1);
+            for (; heads[at] >= 0; at = (at + 1) & (capacity - 1)) {
+                const Draft& head = drafts[std::size_t(heads[at])];
+                if (head.vendorId == device->vendor_id && head.productId == device->product_id &&
+                    serial.equals(head.serial)) {
+                    break;
+                }
+            }
+            link = &heads[at];
+        }
+
+        // The first draft of the same device that lacks this interface takes it; a repeated interface means
+        // a second device with the same serial number, which starts a record of its own.
+        while (link != nullptr && *link >= 0 && hasInterface(drafts[std::size_t(*link)], parts, id)) {
+            link = &drafts[std::size_t(*link)].nextSame;
+        }
+        const int part = int(parts.size());
+        parts.push_back(Part{id, device->path, -1});
+        if (link != nullptr && *link >= 0) {
+            Draft& draft = drafts[std::size_t(*link)];
+            parts[std::size_t(draft.lastPart)].next = part;
+            draft.lastPart = part;
+            ++draft.parts;
+            continue;
+        }
+        if (link != nullptr) {
+            *link = int(drafts.size());
+        }
+        drafts.push_back(Draft{device->vendor_id, device->product_id, std::move(serial), part, part, 1, -1});
+    }
+}
+
+IoDeviceInfoList IoDeviceScanner::Work::records(const IoDeviceInfoList& previous) const {
+    // On a bus that has not changed since the previous result, every record is the one handed out then:
+    // shared, not rebuilt, so that a steady poll allocates nothing per device.
+    const int count = int(drafts.size());
+    int reused = 0;
+    while (reused < count && reused < previous.size() &&
+           describes(previous.at(reused), drafts[std::size_t(reused)], parts)) {
+        ++reused;
+    }
+    if (reused == count && previous.size() == count) {
+        return previous;
+    }
+    IoDeviceInfoList list;
+    list.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const Draft& draft = drafts[std::size_t(i)];
+        if (i < previous.size() && (i < reused || describes(previous.at(i), draft, parts))) {
+            list.append(previous.at(i));
+        } else {
+            list.append(toRecord(draft, parts));
+        }
+    }
+    return list;
+}
 
 IoDeviceScanner::IoDeviceScanner(IIoContext::Shared context, QObject* parent)
     : QObject(parent),
@@ -174,93 +265,11 @@ IoDeviceInfoList IoDeviceScanner::scan(const IoDeviceInfoList& previous) {
     // Everything below, the scanner's own state included, is guarded by the HID lock.
     const auto lock = m_context->lock();
     hid_device_info* const devices = hid_enumerate(0, 0);
-    std::size_t interfaces = 0;
-    for (const hid_device_info* device = devices; device != nullptr; device = device->next) {
-        ++interfaces;
-    }
-
-    // Drafts that a later interface may join, by (vendor, product, serial number): an open-addressed table
-    // of the first draft of each key, chained through nextSame in list order. Walking the whole list for
-    // every interface made a crowded bus cost the square of its size.
-    std::size_t capacity = 16;
-    while (capacity < 2 * interfaces) {
-        capacity *= 2;
-    }
-    Work& work = *m_work;
-    work.heads.assign(capacity, -1);
-    work.drafts.clear();
-    work.parts.clear();
-    work.drafts.reserve(interfaces);
-    work.parts.reserve(interfaces);
-
-    for (const hid_device_info* device = devices; device != nullptr; device = device->next) {
-        if (device->path == nullptr || device->path[0] == '\0') {
-            continue;
-        }
-        WideSerial serial(device->serial_number);
-        const DeviceId id(device->vendor_id, device->product_id, device->usage_page, device->usage);
-
-        // A device with a zero vendor or product id matches nothing and gets a record per interface.
-        int* link = nullptr;
-        if (device->vendor_id != 0 && device->product_id != 0) {
-            std::size_t at = std::size_t(serial.hash(device->vendor_id, device->product_id)) & (capacity - 1);
-            for (; work.heads[at] >= 0; at = (at + 1) & (capacity - 1)) {
-                const Draft& head = work.drafts[std::size_t(work.heads[at])];
-                if (head.vendorId == device->vendor_id && head.productId == device->product_id &&
-                    serial.equals(head.serial)) {
-                    break;
-                }
-            }
-            link = &work.heads[at];
-        }
-
-        // The first draft of the same device that lacks this interface takes it; a repeated interface means
-        // a second device with the same serial number, which starts a record of its own.
-        while (link != nullptr && *link >= 0 &&
-               hasInterface(work.drafts[std::size_t(*link)], work.parts, id)) {
-            link = &work.drafts[std::size_t(*link)].nextSame;
-        }
-        const int part = int(work.parts.size());
-        work.parts.push_back(Part{id, device->path, -1});
-        if (link != nullptr && *link >= 0) {
-            Draft& draft = work.drafts[std::size_t(*link)];
-            work.parts[std::size_t(draft.lastPart)].next = part;
-            draft.lastPart = part;
-            ++draft.parts;
-            continue;
-        }
-        if (link != nullptr) {
-            *link = int(work.drafts.size());
-        }
-        work.drafts.push_back(
-            Draft{device->vendor_id, device->product_id, std::move(serial), part, part, 1, -1});
-    }
-
-    // On a bus that has not changed since the previous result, every record is the one handed out then:
-    // shared, not rebuilt, so that a steady poll allocates nothing per device.
-    const int count = int(work.drafts.size());
-    int reused = 0;
-    while (reused < count && reused < previous.size() &&
-           describes(previous.at(reused), work.drafts[std::size_t(reused)], work.parts)) {
-        ++reused;
-    }
-    IoDeviceInfoList list;
-    if (reused == count && previous.size() == count) {
-        list = previous;
-    } else {
-        list.reserve(count);
-        for (int i = 0; i < count; ++i) {
-            const Draft& draft = work.drafts[std::size_t(i)];
-            if (i < previous.size() && (i < reused || describes(previous.at(i), draft, work.parts))) {
-                list.append(previous.at(i));
-            } else {
-                list.append(toRecord(draft, work.parts));
-            }
-        }
-    }
+    m_work->group(devices);
+    IoDeviceInfoList list = m_work->records(previous);
     // The drafts point into the enumeration: only their capacity may outlive it.
-    work.drafts.clear();
-    work.parts.clear();
+    m_work->drafts.clear();
+    m_work->parts.clear();
     hid_free_enumeration(devices);
     return list;
 }
