@@ -30,6 +30,16 @@ void putLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
         out.push_back(static_cast<std::uint8_t>(v >> shift));
 }
 
+void storeLe16(std::uint8_t* out, std::uint32_t v) {
+    out[0] = static_cast<std::uint8_t>(v);
+    out[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void storeLe32(std::uint8_t* out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
 std::uint32_t le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
@@ -213,55 +223,68 @@ int DfuEngine::transfer(const std::vector<std::uint8_t>& image) {
     const std::uint32_t blocks = (size + kBlockSize - 1) / kBlockSize;
     std::uint32_t sent = 0;
     std::uint32_t acked = 0;
-    std::uint8_t report[kReportSize];
     while (acked < blocks) {
         // Keep the device's pipe full: up to kWindow blocks go out before the first of them must be
         // acknowledged, so an acknowledgement costs no idle time on the link.
         while (sent < blocks && sent - acked < static_cast<std::uint32_t>(kWindow)) {
-            const std::uint32_t offset = sent * kBlockSize;
-            const std::uint32_t length = std::min(kBlockSize, size - offset);
-            const std::uint8_t* data = image.data() + offset;
-            std::memset(report, 0, sizeof report);
-            args.clear();
-            args.push_back(Block);
-            putLe32(args, offset);
-            putLe16(args, length);
-            putLe32(args, imageCrc(data, length));
-            std::copy(args.begin(), args.end(), report);
-            if (int code = writeReport(report); code != Success)
+            if (int code = sendBlock(image, sent); code != Success)
                 return code;
-            std::uint8_t index = 0;
-            for (std::uint32_t at = 0; at < length; at += kPayloadPerReport, ++index) {
-                if (m_abandon.load(std::memory_order_relaxed))
-                    return Abandoned;
-                const std::uint32_t n = std::min<std::uint32_t>(kPayloadPerReport, length - at);
-                report[0] = static_cast<std::uint8_t>(kDataTag | (index & kDataIndexMask));
-                std::memcpy(report + 1, data + at, n);
-                std::memset(report + 1 + n, 0, kPayloadPerReport - n);
-                if (int code = writeReport(report); code != Success)
-                    return code;
-            }
             ++sent;
             // Take what has already arrived without waiting, so the window rarely fills.
-            while (acked < sent) {
-                const int code = awaitBlockAck(acked, 0);
-                if (code == NoAnswer)
-                    break;
-                if (code != Success)
-                    return code;
-                ++acked;
-                m_progress.store(percentOf(acked, blocks), std::memory_order_release);
-            }
+            if (int code = drainAcks(acked, sent, blocks); code != Success)
+                return code;
         }
         if (acked < sent) {
-            if (int code = awaitBlockAck(acked, kAnswerTimeoutMs); code != Success)
+            if (int code = takeAck(acked, blocks, kAnswerTimeoutMs); code != Success)
                 return code;
-            ++acked;
-            m_progress.store(percentOf(acked, blocks), std::memory_order_release);
         }
     }
     // Written is not yet flashed: 100 waits for the device's own check of the whole image.
     return command(Verify, {}, kAnswerTimeoutMs);
+}
+
+int DfuEngine::sendBlock(const std::vector<std::uint8_t>& image, std::uint32_t block) {
+    const auto size = static_cast<std::uint32_t>(image.size());
+    const std::uint32_t offset = block * kBlockSize;
+    const std::uint32_t length = std::min(kBlockSize, size - offset);
+    const std::uint8_t* data = image.data() + offset;
+    std::uint8_t report[kReportSize] = {Block};
+    storeLe32(report + 1, offset);
+    storeLe16(report + 5, length);
+    storeLe32(report + 7, imageCrc(data, length));
+    if (int code = writeReport(report); code != Success)
+        return code;
+    std::uint8_t index = 0;
+    for (std::uint32_t at = 0; at < length; at += kPayloadPerReport, ++index) {
+        if (m_abandon.load(std::memory_order_relaxed))
+            return Abandoned;
+        const std::uint32_t n = std::min<std::uint32_t>(kPayloadPerReport, length - at);
+        report[0] = static_cast<std::uint8_t>(kDataTag | (index & kDataIndexMask));
+        std::memcpy(report + 1, data + at, n);
+        std::memset(report + 1 + n, 0, kPayloadPerReport - n);
+        if (int code = writeReport(report); code != Success)
+            return code;
+    }
+    return Success;
+}
+
+int DfuEngine::drainAcks(std::uint32_t& acked, std::uint32_t sent, std::uint32_t blocks) {
+    while (acked < sent) {
+        const int code = takeAck(acked, blocks, 0);
+        if (code == NoAnswer)
+            return Success;
+        if (code != Success)
+            return code;
+    }
+    return Success;
+}
+
+int DfuEngine::takeAck(std::uint32_t& acked, std::uint32_t blocks, int timeout_ms) {
+    if (int code = awaitBlockAck(acked, timeout_ms); code != Success)
+        return code;
+    ++acked;
+    m_progress.store(percentOf(acked, blocks), std::memory_order_release);
+    return Success;
 }
 
 int DfuEngine::writeReport(const std::uint8_t* report) {

@@ -63,6 +63,12 @@ private:
     bool settleLocked();
     void runTransfer(std::vector<std::uint8_t> image);
     int transfer(const std::vector<std::uint8_t>& image);
+    // One block: its Block command and its data reports.
+    int sendBlock(const std::vector<std::uint8_t>& image, std::uint32_t block);
+    // Counts in, without waiting, the acknowledgements that have already arrived for blocks sent.
+    int drainAcks(std::uint32_t& acked, std::uint32_t sent, std::uint32_t blocks);
+    // Waits for the acknowledgement of block acked, then counts it and moves the progress on.
+    int takeAck(std::uint32_t& acked, std::uint32_t blocks, int timeout_ms);
     int readBack(std::vector<std::uint8_t>& image);
 
     int writeReport(const std::uint8_t* report);
