@@ -69,26 +69,7 @@ void UpdateWorker::operator()() const {
     if (!session.storeAndSignalUpdateStatus(Status::Updating, m_type))
         return;
 
-    quint8 last = 0;
-    for (;;) {
-        quint8 percent = 0;
-        if (!updater->getProgress(percent)) {
-            session.storeStatus(Status::Failed);
-            break;
-        }
-        if (percent != last) {
-            last = percent;
-            session.signalProgress(percent, m_type);
-        }
-        if (percent == 100)
-            break;
-        pause(m_timings.progressPollMs);
-        const Status status = session.status();
-        if (status == Status::Failed || status == Status::Canceled)
-            break;
-    }
-    const Status after_transfer = session.status();
-    if (after_transfer == Status::Failed || after_transfer == Status::Canceled)
+    if (!followTransfer(*updater))
         return;
 
     if (!updater->resetDevice()) {
@@ -104,6 +85,30 @@ void UpdateWorker::operator()() const {
     }
     (void)session.sendPostUpdateCommand(normal_mode_id, m_serialNumber);
     session.storeStatus(Status::Finished);
+}
+
+bool UpdateWorker::followTransfer(DFU::IUpdater& updater) const {
+    FirmwareSession& session = *m_session;
+    quint8 last = 0;
+    for (;;) {
+        quint8 percent = 0;
+        if (!updater.getProgress(percent)) {
+            session.storeStatus(Status::Failed);
+            break;
+        }
+        if (percent != last) {
+            last = percent;
+            session.signalProgress(percent, m_type);
+        }
+        if (percent == 100)
+            break;
+        pause(m_timings.progressPollMs);
+        const Status status = session.status();
+        if (status == Status::Failed || status == Status::Canceled)
+            break;
+    }
+    const Status after_transfer = session.status();
+    return after_transfer != Status::Failed && after_transfer != Status::Canceled;
 }
 
 }  // namespace UIMediator

@@ -6,6 +6,10 @@
 #include "mediator/firmwaretimings.h"
 #include "mediator/firmwaretypes.h"
 
+namespace DFU {
+class IUpdater;
+}
+
 namespace UIMediator {
 
 class FirmwareSession;
@@ -24,6 +28,10 @@ public:
     void operator()() const;
 
 private:
+    // Signals each new percentage until the engine reports 100; false when the transfer failed or the
+    // update was canceled meanwhile.
+    bool followTransfer(DFU::IUpdater& updater) const;
+
     FirmwareSession* m_session;
     DeviceType m_type;
     Io::DeviceId m_updateModeId;
