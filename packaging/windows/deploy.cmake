@@ -23,9 +23,29 @@ get_target_property(_meldra_hidapi_type hidapi::hidapi TYPE)
 if(_meldra_hidapi_type STREQUAL "SHARED_LIBRARY")
     install(FILES $<TARGET_FILE:hidapi::hidapi> DESTINATION ${MELDRA_BINDIR} COMPONENT ${MELDRA_COMPONENT})
 endif()
+# libsodium from its CMake package says where its DLL is; one found as a bare import library does not, and
+# the import check below stops the installation until its DLL is put beside the program.
+if(TARGET unofficial-sodium::sodium)
+    get_target_property(_meldra_sodium_type unofficial-sodium::sodium TYPE)
+    if(_meldra_sodium_type STREQUAL "SHARED_LIBRARY")
+        install(FILES $<TARGET_FILE:unofficial-sodium::sodium> DESTINATION ${MELDRA_BINDIR}
+                COMPONENT ${MELDRA_COMPONENT})
+    endif()
+endif()
 
 # meldra_windeploy(PROGRAM name QMLDIR dir DESTINATION dir COMPONENT name [EXCLUDE_FROM_ALL] [NEEDS file...])
-# NEEDS: further files (globs, relative to DESTINATION) without which the program must not ship.
+# Building on Linux for Windows, the system's DLLs are known by their import libraries in the toolchain.
+set(_meldra_objdump "")
+set(_meldra_syslibs "")
+if(CMAKE_CROSSCOMPILING)
+    set(_meldra_objdump "${CMAKE_OBJDUMP}")
+    list(GET CMAKE_FIND_ROOT_PATH 0 _meldra_sysroot)
+    set(_meldra_syslibs "${_meldra_sysroot}/lib")
+endif()
+set(_meldra_check_imports ${CMAKE_CURRENT_LIST_DIR}/check-imports.cmake)
+
+# NEEDS: further files (globs, relative to DESTINATION) without which the program must not ship. Then
+# every DLL that the program, its DLLs and its plugins import must be beside it or part of Windows.
 function(meldra_windeploy)
     cmake_parse_arguments(D "EXCLUDE_FROM_ALL" "PROGRAM;QMLDIR;DESTINATION;COMPONENT" "NEEDS" ${ARGN})
     set(_dir "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${D_DESTINATION}")
@@ -47,6 +67,12 @@ function(meldra_windeploy)
             if(NOT _found)
                 message(FATAL_ERROR \"${D_PROGRAM}.exe would ship without \${_needed}\")
             endif()
-        endforeach()"
+        endforeach()
+        set(MELDRA_CHECK_DIR \"${_dir}\")
+        file(GLOB_RECURSE MELDRA_CHECK_FILES \"${_dir}/*.dll\")
+        list(APPEND MELDRA_CHECK_FILES \"${_dir}/${D_PROGRAM}.exe\")
+        set(MELDRA_CHECK_OBJDUMP \"${_meldra_objdump}\")
+        set(MELDRA_CHECK_SYSLIBS \"${_meldra_syslibs}\")
+        include(\"${_meldra_check_imports}\")"
         COMPONENT ${D_COMPONENT} ${_exclude})
 endfunction()
