@@ -40,7 +40,7 @@ ArcaPage {
             ArcaLabel {
                 objectName: "updateText"
                 text: page.waiting
-                      ? qsTr("Waiting for Sonella to close. A firmware update that is running finishes first;\nthe installation starts when it is done, after 5 minutes at most.")
+                      ? qsTr("Waiting for Sonella to close, for 5 minutes at most. A firmware update that is\nrunning finishes first; then the update is installed.")
                       : qsTr("Select Continue to install the update now, or Install Later to be reminded the\nnext time you open this app.")
                 font.family: Theme.fontFamilyTitle
                 font.pixelSize: Theme.fontSizeLarge
