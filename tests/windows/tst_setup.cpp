@@ -97,6 +97,16 @@ int main() {
     check(seen.find("\n -update\npackage") != std::string::npos, "with -update and its package beside it");
     check(isEmptyFolder(temp), "the folder is removed afterwards");
 
+    // Signed, the file ends in a certificate table that the security directory points at.
+    std::string signedSetup = setup + std::string(64, '\x5a');
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(signedSetup.data());
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(signedSetup.data() + dos->e_lfanew);
+    nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY] = {DWORD(setup.size()), 64};
+    ::DeleteFileW(report.c_str());
+    check(writeAll(program, signedSetup) && run(program) == 7,
+          "a signed file finds its bundle before the table");
+    check(::GetFileAttributesW(report.c_str()) != INVALID_FILE_ATTRIBUTES && isEmptyFolder(temp), "and runs");
+
     // A download cut short, and one with a byte changed inside the bundle: nothing is unpacked or run.
     const std::vector<std::pair<const char*, std::string>> damaged = {
         {"truncated", setup.substr(0, setup.size() - 1000)},
