@@ -18,7 +18,7 @@ BASE_PACKAGES="build-essential cmake ninja-build ccache pkg-config
 # the packages: Debian's checkers, the QML import scanner, a desktop's launcher and a clean Debian root; the
 # accessibility bus and its Python client for the walk from outside (tests/ui/atspi_walk.sh).
 TEST_PACKAGES="xvfb xauth x11-utils xdotool qml-module-qttest clang g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 msitools wixl dbus curl python3
- minisign lintian desktop-file-utils appstream qtdeclarative5-dev-tools libglib2.0-bin procps mmdebstrap
+ minisign osslsigncode lintian desktop-file-utils appstream qtdeclarative5-dev-tools libglib2.0-bin procps mmdebstrap
  at-spi2-core python3-pyatspi"
 
 # ensure_packages LIST... installs whatever of the lists is missing (needs root or sudo).

@@ -4,7 +4,7 @@
 # and the Qt-free form of the .msi, and runs them under Wine in a Wine prefix of the build folder's own. No display is needed.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-ensure_packages g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 msitools wixl python3 cmake ninja-build
+ensure_packages g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 msitools wixl python3 cmake ninja-build osslsigncode openssl
 # hidapi's source comes with an npm package; a Node.js install of its own may bring npm along.
 command -v npm >/dev/null || ensure_packages npm
 

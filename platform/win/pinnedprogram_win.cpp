@@ -49,7 +49,7 @@ bool PinnedProgram::hasPlatformSignature() const {
         return false;
     const QString native = QDir::toNativeSeparators(m_path);
     return hasTrustedSignature(reinterpret_cast<const wchar_t*>(native.utf16()),
-                               reinterpret_cast<HANDLE>(m_handle));
+                               reinterpret_cast<HANDLE>(m_handle), builtInPublisher());
 }
 
 bool PinnedProgram::startDetached(const QStringList& arguments) const {

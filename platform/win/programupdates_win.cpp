@@ -1,4 +1,5 @@
 #include "platform/programupdates.h"
+#include "platform/win/signedfile.h"
 
 namespace Platform {
 
@@ -7,8 +8,10 @@ bool ProgramUpdates::selfUpdating() {
     return true;
 }
 
+// Any valid signature would let any signed program start with "-update"; only the publisher fixed at
+// build time may, and without one there is nobody to trust.
 bool ProgramUpdates::platformSignatures() {
-    return true;
+    return *builtInPublisher() != L'\0';
 }
 
 }  // namespace Platform
