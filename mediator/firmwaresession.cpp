@@ -26,6 +26,7 @@ FirmwareSession::FirmwareSession(Io::IIoContext::Shared context, Io::IoDeviceSca
                                  Listener listener)
     : m_context(std::move(context)),
       m_scanner(std::move(scanner)),
+      m_notifications(Platform::DeviceNotifications::create()),
       m_listener(std::move(listener)),
       m_updaterFactory(&DFU::createUpdater),
       m_readings([this](DeviceReadCache::Query query, const Io::DeviceId& id, const QByteArray& path,
@@ -53,6 +54,10 @@ std::unique_ptr<DFU::IUpdater> FirmwareSession::createUpdater() const {
 }
 
 Io::IoDeviceInfoList FirmwareSession::rescan() {
+    // Asked before the enumeration: a change announced while it runs brings the next rescan back to the bus.
+    if (m_notifications && !m_notifications->changed()) {
+        return cachedDevices();
+    }
     // The scan itself stays outside the cache lock: it waits for the HID lock, which a worker may hold for
     // a whole report read. It shares the records that have not changed since the last result.
     Io::IoDeviceInfoList devices = m_scanner->scan(cachedDevices());

@@ -17,6 +17,7 @@
 #include "mediator/devicereadcache.h"
 #include "mediator/firmwaretimings.h"
 #include "mediator/firmwaretypes.h"
+#include "platform/devicenotifications.h"
 
 namespace DFU {
 class IUpdater;
@@ -51,6 +52,8 @@ public:
     [[nodiscard]] std::unique_ptr<DFU::IUpdater> createUpdater() const;
 
     // Every reader works on its own copy, so the GUI thread and a worker may replace the cache at will.
+    // Where the system announces arrivals and departures, a rescan with nothing announced answers from the
+    // cache without touching the bus.
     Io::IoDeviceInfoList rescan();
     [[nodiscard]] Io::IoDeviceInfoList cachedDevices() const;
     Io::IoDeviceInfoList devices(bool from_cache);
@@ -98,6 +101,8 @@ private:
     Io::IoDeviceInfoList m_cache;
     const Io::IIoContext::Shared m_context;
     const Io::IoDeviceScanner::Shared m_scanner;
+    // Null where nothing is announced: every rescan enumerates.
+    const std::unique_ptr<Platform::DeviceNotifications> m_notifications;
     mutable std::mutex m_statusMutex;
     std::atomic<Status> m_status{Status::None};
     std::atomic<bool> m_closing{false};

@@ -9,7 +9,7 @@ BASE_PACKAGES="build-essential cmake ninja-build ccache pkg-config
  qml-module-qtquick-layouts qml-module-qtquick-dialogs qml-module-qtquick-controls
  qml-module-qtquick-privatewidgets qml-module-qtgraphicaleffects qml-module-qt-labs-folderlistmodel
  qml-module-qt-labs-settings qml-module-qtquick-extras qml-module-qtqml-workerscript2
- libhidapi-dev zlib1g-dev libsodium-dev libgl1-mesa-dri dfu-util"
+ libhidapi-dev libudev-dev zlib1g-dev libsodium-dev libgl1-mesa-dri dfu-util"
 # What the suite needs on top: a virtual display, a second compiler for the fuzzers, the Windows
 # cross compiler and its zlib for the syntax check and the Qt-free Windows build, Wine to run its test
 # programs (hidapi's source comes with npm, which windows-run.sh adds unless Node.js brought it along),

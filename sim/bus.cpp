@@ -93,6 +93,7 @@ void Bus::deliver(SimInterface& interface, const QByteArray& report, Clock::time
 hid_device_info* Bus::enumerate(quint16 vendorId, quint16 productId) {
     std::lock_guard<std::mutex> lock(m_mutex);
     processDue();
+    ++m_enumerations;
     return m_handles.enumerate(vendorId, productId);
 }
 
@@ -171,6 +172,8 @@ void Bus::reset() {
     m_devices.clear();
     m_scheduler.clear();
     m_traffic.clear();
+    m_enumerations = 0;
+    m_announcing = qEnvironmentVariableIsEmpty("HIDSIM_SILENT_BUS");
     m_timings = Timings();
 }
 
@@ -252,6 +255,26 @@ int Bus::count(const TrafficFilter& filter) {
 void Bus::clearTraffic() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_traffic.clear();
+    m_enumerations = 0;
+}
+
+long long Bus::announcedChanges() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_announcing)
+        return -1;
+    // A change that fell due is announced now, as the system would have announced it on time.
+    processDue();
+    return static_cast<long long>(m_devices.changes());
+}
+
+void Bus::setAnnouncing(bool announcing) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_announcing = announcing;
+}
+
+int Bus::enumerations() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_enumerations;
 }
 
 void Bus::setTrafficLimit(int entries) {

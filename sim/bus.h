@@ -68,6 +68,10 @@ public:
     [[nodiscard]] int count(const TrafficFilter& filter);
     void clearTraffic();
     void setTrafficLimit(int entries);
+    // -1 while the bus is told to announce nothing, as where a system has no device notifications.
+    [[nodiscard]] long long announcedChanges();
+    void setAnnouncing(bool announcing);
+    [[nodiscard]] int enumerations();
     bool startControl(const QString& path, QString* error);
 
     // For the device objects, with the lock held.
@@ -82,6 +86,8 @@ private:
 
     std::mutex m_mutex;
     Timings m_timings;
+    bool m_announcing = true;
+    int m_enumerations = 0;
     TrafficLog m_traffic;
     Scheduler m_scheduler;
     DeviceTable m_devices;

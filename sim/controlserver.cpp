@@ -415,6 +415,8 @@ QByteArray ControlServer::handle(const QByteArray& line) {
     }
     if (command == QLatin1String("traffic"))
         return handleTraffic(request);
+    if (command == QLatin1String("enumerations"))
+        return reply({{QStringLiteral("ok"), true}, {QStringLiteral("count"), enumerations()}});
     if (command == QLatin1String("clearTraffic")) {
         clearTraffic();
         return reply({{QStringLiteral("ok"), true}});

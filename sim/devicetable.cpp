@@ -176,6 +176,7 @@ void DeviceTable::appear(SimDevice& device) {
     if (device.setup.manufacturer.isEmpty())
         device.setup.manufacturer = DeviceModel::defaultManufacturer(device.setup.type);
     device.present = true;
+    ++m_changes;
     if (device.setup.mode == Mode::Update && device.setup.type != DeviceType::Unknown) {
         if (UpdateModeHandlerFactory factory = updateModeHandlerFactory())
             device.handler = factory(device);
@@ -184,6 +185,8 @@ void DeviceTable::appear(SimDevice& device) {
 }
 
 void DeviceTable::leave(SimDevice& device) {
+    if (device.present || !device.interfaces.empty())
+        ++m_changes;
     device.handler.reset();
     for (auto& interface : device.interfaces) {
         interface->device = nullptr;

@@ -25,6 +25,8 @@ public:
 
     [[nodiscard]] const std::vector<std::unique_ptr<SimDevice>>& all() const { return m_devices; }
     [[nodiscard]] SimDevice* find(int id) const;
+    // Counts the arrivals and departures so far: what a system's device notifications would announce.
+    [[nodiscard]] quint64 changes() const { return m_changes; }
 
     int plug(const DeviceSetup& setup);
     void remove(int id);
@@ -51,6 +53,7 @@ private:
     std::vector<std::unique_ptr<SimDevice>> m_devices;
     int m_nextDeviceId = 1;
     int m_nextBusNumber = 1;
+    quint64 m_changes = 0;
 };
 
 }  // namespace HidSim

@@ -32,6 +32,13 @@ struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short
     return Bus::instance().enumerate(vendor_id, product_id);
 }
 
+// Not hidapi's: how the simulated bus announces arrivals and departures, in place of the system's device
+// notifications, which know nothing of it. A count that moves on with every change, or -1 when the bus
+// announces nothing.
+HID_API_EXPORT long long HID_API_CALL hidsim_bus_changes(void) {
+    return Bus::instance().announcedChanges();
+}
+
 void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info* devs) {
     HidSim::HandleTable::freeInfo(devs);
 }

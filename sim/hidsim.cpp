@@ -132,6 +132,14 @@ void clearTraffic() {
     Bus::instance().clearTraffic();
 }
 
+void setAnnouncing(bool announcing) {
+    Bus::instance().setAnnouncing(announcing);
+}
+
+int enumerations() {
+    return Bus::instance().enumerations();
+}
+
 void setTrafficLimit(int entries) {
     Bus::instance().setTrafficLimit(entries);
 }

@@ -175,6 +175,13 @@ void clearTraffic();
 // The log keeps the newest entries only, so that a long run does not grow without bound.
 void setTrafficLimit(int entries);
 
+// The bus announces every arrival and departure through hidsim_bus_changes() (hidapi.cpp), as a system's
+// device notifications do; turned off (or started with HIDSIM_SILENT_BUS set), it announces nothing and the
+// program has to poll. reset() restores the start-up choice.
+void setAnnouncing(bool announcing);
+// hid_enumerate calls since the last reset() or clearTraffic().
+[[nodiscard]] int enumerations();
+
 // Listens for live changes on a unix socket at path (JSON lines, docs/hidsim.md). The library starts it
 // by itself when HIDSIM_CONTROL is set. An empty path stops it.
 bool startControl(const QString& path, QString* error = nullptr);

@@ -16,7 +16,8 @@ libQt5QmlModels.so.5 libqt5qmlmodels5
 libQt5Quick.so.5 libqt5quick5
 libQt5QuickControls2.so.5 libqt5quickcontrols2-5
 libQt5QuickTemplates2.so.5 libqt5quicktemplates2-5
-libhidapi-hidraw.so.0 libhidapi-hidraw0"
+libhidapi-hidraw.so.0 libhidapi-hidraw0
+libudev.so.1 libudev1"
 # The QML modules that the two programs import, directly or through the modules they use: folder under
 # the Qt QML folder, then package.
 modules="QtQml qml-module-qtqml

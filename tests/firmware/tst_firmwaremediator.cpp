@@ -42,6 +42,8 @@ private slots:
     void queries_data();
     void queries();
     void fromCacheAnswersTheLastScan();
+    void idleBusIsNotEnumerated_data();
+    void idleBusIsNotEnumerated();
     void readOncePerAppearance_data();
     void readOncePerAppearance();
     void silentDeviceAskedAgainAfterThePause();
@@ -184,6 +186,30 @@ void TestFirmwareMediator::fromCacheAnswersTheLastScan() {
     // The cached path is gone: the read fails quietly.
     QCOMPARE(mediator.getVersionString(DeviceType::SorrelReceiver, QStringLiteral("M.m"), true), QString());
     QCOMPARE(mediator.count(DeviceType::SorrelReceiver), 0);
+}
+
+void TestFirmwareMediator::idleBusIsNotEnumerated_data() {
+    QTest::addColumn<bool>("announced");
+    QTest::newRow("arrivals announced: the bus only after one") << true;
+    QTest::newRow("nothing announced: the bus every tick") << false;
+}
+
+void TestFirmwareMediator::idleBusIsNotEnumerated() {
+    QFETCH(bool, announced);
+    FirmwareHarness harness;
+    HidSim::setAnnouncing(announced);
+    Mediator& mediator = harness.mediator();
+    const int id =
+        FirmwareHarness::plug(DeviceType::SorrelReceiver, HidSim::Mode::Normal, QStringLiteral("R1"));
+    for (int tick = 0; tick < 8; ++tick)
+        QCOMPARE(mediator.count(DeviceType::SorrelReceiver), 1);
+    QCOMPARE(HidSim::enumerations(), announced ? 1 : 8);
+    // Whichever way, the first tick after a change sees it.
+    QVERIFY(HidSim::unplug(id));
+    QCOMPARE(mediator.count(DeviceType::SorrelReceiver), 0);
+    FirmwareHarness::plug(DeviceType::SorrelReceiver, HidSim::Mode::Normal, QStringLiteral("R2"));
+    QCOMPARE(mediator.count(DeviceType::SorrelReceiver), 1);
+    QCOMPARE(HidSim::enumerations(), announced ? 3 : 10);
 }
 
 void TestFirmwareMediator::readOncePerAppearance_data() {
