@@ -7,7 +7,9 @@
 #include <QQmlEngine>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
+#include <QUuid>
 #include <QVariantList>
 #include <QWindow>
 #include <QtQml>
@@ -15,6 +17,7 @@
 #include <memory>
 
 #include "app/theme.h"
+#include "common/appextension.h"
 #include "mediator/uiinstallermediator.h"
 #include "tests/support/accessibletree.h"
 
@@ -92,6 +95,15 @@ public:
         m_mediator->setEngine(engine);
     }
 
+    // A main program that runs, takes the close command and ends a little later.
+    Q_INVOKABLE void runProgram() {
+        const QString key = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        m_program = std::make_unique<Common::AppExtension>(key);
+        connect(m_program.get(), &Common::IAppExtension::closeRequested, this,
+                [this] { QTimer::singleShot(300, this, [this] { m_program.reset(); }); });
+        m_mediator->setProgramToClose(key, 10000);
+    }
+
     // The window as a screen reader finds it, through QAccessible.
     Q_INVOKABLE QVariantList accessibleTree(QObject* window) const {
         return accessibleTreeAsVariant(qobject_cast<QWindow*>(window));
@@ -111,6 +123,7 @@ signals:
 private:
     WindowServices m_services;
     std::unique_ptr<UIMediator::UIInstallerMediator> m_mediator;
+    std::unique_ptr<Common::AppExtension> m_program;
     QStringList m_openedUrls;
 };
 

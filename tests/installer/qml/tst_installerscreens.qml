@@ -96,6 +96,17 @@ TestCase {
         compare(App.appExtension.closeButtonStates, [false, true])
     }
 
+    function test_updateWaitsForRunningProgram() {
+        openInstaller(["Installer", "-update"], "exit 0")
+        App.runProgram()
+        click("continueButton")
+        compare(currentPage(), "updatePage")
+        verify(!findChild(window, "continueButton").enabled, "CONTINUE clickable while waiting")
+        tryCompare(window.installerMediator, "status", UIInstallerMediator.Finished, 10000)
+        compare(pages, ["updatePage", "progressPage", "finalPage"])
+        compare(App.appExtension.closeButtonStates, [false, true])
+    }
+
     function test_closeRefusedWhileInstalling() {
         openInstaller(["Installer"], "sleep 0.6")
         // Without these hints Windows keeps the close entry of the system menu enabled.
