@@ -66,6 +66,8 @@ public:
     bool event(QEvent* event) override;
 #ifndef ARCA_INSTALLER
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // SIGTERM, SIGHUP and SIGINT (logout, shutdown, a closed terminal, Ctrl+C) become close requests.
+    void closeOnTerminationSignals();
 #endif
 
 private:

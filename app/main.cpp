@@ -151,6 +151,7 @@ int main(int argc, char* argv[]) {
         (extension->activateRunningInstance() || !extension->takeOverFromClosingInstance(kTakeOverMs))) {
         return 0;
     }
+    app.closeOnTerminationSignals();
     const int code = runEngine(app);
     parser.reset();
     return code;

@@ -1,6 +1,7 @@
 // The programs as processes: command line, single instance between two starts, both programs at once.
 #include <signal.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocalSocket>
@@ -245,14 +246,31 @@ private slots:
         QCOMPARE(shownWindows(), 0);
     }
 
+    void closeEndsRunningInstance_data() {
+        QTest::addColumn<int>("signal");  // 0: the close option
+        QTest::newRow("close option") << 0;
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
     void closeEndsRunningInstance() {
+        QFETCH(int, signal);
         QProcess* first = startFirst(kMeldra);
         QVERIFY(first);
         QVERIFY(waitForWindows(1));
-        QCOMPARE(run(kMeldra, {QStringLiteral("--close")}), 0);
+        if (signal == 0) {
+            QCOMPARE(run(kMeldra, {QStringLiteral("--close")}), 0);
+        } else {
+            QCOMPARE(::kill(static_cast<pid_t>(first->processId()), signal), 0);
+        }
         QVERIFY(ended(first, 10000));
         QCOMPARE(first->exitStatus(), QProcess::NormalExit);
         QCOMPARE(first->exitCode(), 0);
+        // Neither the socket nor the shared memory's key files may outlive the program; the lock file may.
+        const QStringList left = QDir(m_dir.path())
+                                     .entryList({QStringLiteral("*.socket"), QStringLiteral("qipc_*")},
+                                                QDir::Files | QDir::System);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char(' '))));
     }
 
     void secondStartHandsOverAndExits() {
@@ -310,15 +328,16 @@ private slots:
     }
 
     void closeWaitsForRunningUpdate_data() {
-        QTest::addColumn<bool>("byWindow");
-        QTest::newRow("close option") << false;
-        QTest::newRow("window closed") << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("close option") << "option";
+        QTest::newRow("window closed") << "window";
+        QTest::newRow("SIGTERM") << "signal";
     }
 
     // A close asked for during an update waits for its end: the device is never left half-flashed, and
     // the starts that come meanwhile are served.
     void closeWaitsForRunningUpdate() {
-        QFETCH(bool, byWindow);
+        QFETCH(QString, how);
         QProcess* first = startDriven();
         QVERIFY(first);
         QVERIFY(openFileChooser());
@@ -326,8 +345,10 @@ private slots:
         // The simulator paces the transfer as a full-speed device does: this image takes many seconds.
         QTRY_VERIFY_WITH_TIMEOUT(logged().contains(QStringLiteral("update status 2")), 60000);
 
-        if (byWindow) {
+        if (how == QLatin1String("window")) {
             QCOMPARE(ask(QStringLiteral("closewindow")), QStringLiteral("refused"));
+        } else if (how == QLatin1String("signal")) {
+            QCOMPARE(::kill(static_cast<pid_t>(first->processId()), SIGTERM), 0);
         } else {
             QCOMPARE(run(kMeldra, {QStringLiteral("--close")}), 0);
         }
