@@ -349,6 +349,8 @@ int InstallEngine::finishPlatformInstall(int engineCode) const {
     // resolved, which is the same folder before and after every update.
     const QString installed = QFileInfo(location).canonicalFilePath();
     QSettings record(recordPath(), QSettings::IniFormat);
+    // Qt 5 writes Latin-1 with escapes by default; people and scripts read this file as UTF-8 text.
+    record.setIniCodec("UTF-8");
     record.setValue(QLatin1String(kRecordValue), binFolder(installed));
     record.sync();
     if (record.status() != QSettings::NoError) {
@@ -359,7 +361,8 @@ int InstallEngine::finishPlatformInstall(int engineCode) const {
 }
 
 QString InstallEngine::recordedFolder() {
-    const QSettings record(recordPath(), QSettings::IniFormat);
+    QSettings record(recordPath(), QSettings::IniFormat);
+    record.setIniCodec("UTF-8");
     return record.value(QLatin1String(kRecordValue)).toString();
 }
 

@@ -121,7 +121,7 @@ void TestInstallEngine::install() {
         QVERIFY(writeFile(path, QByteArray()));
     }
 
-    QString location = dir.filePath(QStringLiteral("home/.local/share/meldra"));
+    QString location = dir.filePath(QStringLiteral("h\u00f6me/.local/share/meldra"));
     if (locationBlocked) {
         QVERIFY(writeFile(dir.filePath(QStringLiteral("home/file")), "not a folder"));
         location = dir.filePath(QStringLiteral("home/file/meldra"));
@@ -143,6 +143,7 @@ void TestInstallEngine::install() {
     }
     if (code == 0) {
         QCOMPARE(InstallEngine::recordedFolder(), location + QStringLiteral("/bin/"));
+        QVERIFY(readFile(recordFile()).contains(location.toUtf8()));
         QVERIFY(QFileInfo(location + QStringLiteral("/bin/Meldra")).isExecutable());
         QCOMPARE(readFile(location + QStringLiteral("/lib/libhiddfu.so")), QByteArray("lib"));
     } else if (package == QLatin1String("older")) {
