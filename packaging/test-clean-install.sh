@@ -6,6 +6,7 @@
 # refuse the bare root naming the missing packages, and accept it once the .deb is in.
 # Usage: test-clean-install.sh BUILD_DIR LIBHIDSIM [BUNDLE.run]   (as root; exit 77 when it cannot run here)
 # Downloaded packages are kept in ${MELDRA_APT_CACHE:-~/.cache/meldra-clean-install} for the next run.
+# MELDRA_DEBIAN_MIRROR names another mirror than mmdebstrap's default.
 set -u
 build=$(readlink -f "$1") hidsim=$(readlink -f "$2") bundle=$(readlink -f "${3:-/nonexistent}")
 skip() { echo "SKIP: $*"; exit 77; }
@@ -128,12 +129,15 @@ done < "$work/files"
 echo "nothing of the package is left"
 EOF
 
+# A mirror of one's own (a URI, or whole "deb ..." lines), where Debian's own cannot be reached.
+set -- bookworm /dev/null
+[ -z "${MELDRA_DEBIAN_MIRROR:-}" ] || set -- "$@" "$MELDRA_DEBIAN_MIRROR"
 mmdebstrap --variant=apt --mode=root --format=null \
     --setup-hook='mkdir -p "$1/var/cache/apt/archives"' \
     --setup-hook="sync-in '$cache' /var/cache/apt/archives" \
     --customize-hook="sh '$work/steps.sh' \"\$1\"" \
     --customize-hook="sync-out /var/cache/apt/archives '$cache'" \
-    bookworm /dev/null > "$work/mmdebstrap.log" 2>&1
+    "$@" > "$work/mmdebstrap.log" 2>&1
 code=$?
 grep -- '^---\|^FAIL\|^packages\|^nothing\|^the welcome\|^Sonella' "$work/mmdebstrap.log"
 [ "$code" -eq 0 ] || { tail -n 40 "$work/mmdebstrap.log" >&2; fail "the clean install failed (mmdebstrap $code)"; }

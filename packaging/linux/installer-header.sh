@@ -14,10 +14,10 @@ libQt5DBus.so.5 libqt5dbus5
 libQt5Qml.so.5 libqt5qml5
 libQt5QmlModels.so.5 libqt5qmlmodels5
 libQt5Quick.so.5 libqt5quick5
-libQt5QuickControls2.so.5 libqt5quickcontrols2-5
 libQt5QuickTemplates2.so.5 libqt5quicktemplates2-5
 libhidapi-hidraw.so.0 libhidapi-hidraw0
-libudev.so.1 libudev1"
+libudev.so.1 libudev1
+libsodium.so.23 libsodium23"
 # The QML modules that the two programs import, directly or through the modules they use: folder under
 # the Qt QML folder, then package.
 modules="QtQml qml-module-qtqml
@@ -26,7 +26,6 @@ QtQml/WorkerScript.2 qml-module-qtqml-workerscript2
 QtQuick.2 qml-module-qtquick2
 QtQuick/Window.2 qml-module-qtquick-window2
 QtQuick/Templates.2 qml-module-qtquick-templates2
-QtQuick/Controls.2 qml-module-qtquick-controls2
 QtQuick/Layouts qml-module-qtquick-layouts
 QtGraphicalEffects qml-module-qtgraphicaleffects
 QtQuick/Dialogs qml-module-qtquick-dialogs
@@ -75,7 +74,15 @@ fi
 dir=
 for base in "${TMPDIR:-/tmp}" /var/tmp "${XDG_RUNTIME_DIR:-}" "${XDG_CACHE_HOME:-$HOME/.cache}"; do
     [ -n "$base" ] && [ -d "$base" ] && [ -w "$base" ] || continue
+    # What a run that was killed (SIGKILL, a power cut) left: ours, and its wrapper no longer runs.
+    for stale in "$base"/sonella-installer.*; do
+        [ -d "$stale" ] && [ -O "$stale" ] && [ -f "$stale/.pid" ] || continue
+        owner=$(cat "$stale/.pid" 2>/dev/null)
+        case $owner in ''|*[!0-9]*) continue ;; esac
+        kill -0 "$owner" 2>/dev/null || rm -rf "$stale"
+    done
     candidate=$(mktemp -d "$base/sonella-installer.XXXXXX" 2>/dev/null) || continue
+    echo $$ > "$candidate/.pid" || { rm -rf "$candidate"; continue; }
     printf '#!/bin/sh\nexit 0\n' > "$candidate/probe" && chmod 700 "$candidate/probe" &&
         "$candidate/probe" 2>/dev/null && { rm -f "$candidate/probe"; dir=$candidate; break; }
     rm -rf "$candidate"
@@ -87,6 +94,11 @@ if [ -z "$dir" ]; then
 fi
 trap 'rm -rf "$dir"' EXIT
 trap 'exit 1' HUP INT TERM
+# Both copies would answer to one menu entry and one running instance, whichever started first.
+if [ -x "${MELDRA_SYSTEM_ROOT:-}/usr/bin/Meldra" ]; then
+    say "warning: Sonella is already installed for the whole system (/usr/bin/Meldra, the .deb);"
+    say "this installs a second copy for you alone, and the menu may start either of them."
+fi
 if [ "${SONELLA_INSTALLER_CHECK_ONLY:-}" = 1 ]; then
     echo "Sonella installer: this system has everything the installer needs."
     exit 0
@@ -97,6 +109,18 @@ if [ -z "$skip" ] || ! tail -n +"$skip" "$0" | tar -xzf - -C "$dir"; then
     say "the installer is damaged; download it again."
     exit 1
 fi
-"$dir/Installer" "$@"
-exit $?
+# In the background, so that a signal reaches this shell at once and is passed on; the folder goes once
+# the installer has ended. A background job ignores SIGINT, so the installer gets SIGTERM for it.
+installer=
+pass_on() { [ -z "$installer" ] || kill -s "$1" "$installer" 2>/dev/null; }
+trap 'pass_on TERM' INT TERM
+trap 'pass_on HUP' HUP
+"$dir/Installer" "$@" &
+installer=$!
+while :; do
+    wait "$installer"
+    code=$?
+    kill -0 "$installer" 2>/dev/null || break
+done
+exit "$code"
 __INSTALLER_PAYLOAD__

@@ -46,8 +46,8 @@ set(CPACK_DEBIAN_PACKAGE_NAME meldra)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Sonella - headset pairing and update utility
-Finds Sorrel and SorrelPlus wireless headsets and their USB receivers, shows
+# CPack puts CPACK_PACKAGE_DESCRIPTION_SUMMARY in front as the synopsis, so this is the long part only.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Finds Sorrel and SorrelPlus wireless headsets and their USB receivers, shows
 their firmware versions, updates their firmware and repairs their pairing.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
@@ -57,7 +57,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
 # native one. tests/installer/qml_depends.sh fails when an import is missing here.
 set(MELDRA_QML_PACKAGES
     qml-module-qtqml qml-module-qtqml-models2 qml-module-qtqml-workerscript2
-    qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-templates2 qml-module-qtquick-controls2
+    qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-templates2
     qml-module-qtquick-layouts qml-module-qtgraphicaleffects
     qml-module-qtquick-dialogs qml-module-qtquick-controls qml-module-qtquick-privatewidgets
     qml-module-qtquick-extras qml-module-qt-labs-folderlistmodel qml-module-qt-labs-settings)

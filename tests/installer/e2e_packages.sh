@@ -40,6 +40,9 @@ echo "$expected" | diff - "$work/deb.list" >&2 || fail "the .deb holds other fil
 dpkg-deb -f "$deb" Package | grep -qx meldra || fail "package name"
 depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//')
 echo "$depends" | grep -qx libhidapi-hidraw0 || fail "no dependency from the library scan: $depends"
+synopsis=$(dpkg-deb -f "$deb" Description | head -n 1 | tr '[:upper:]' '[:lower:]')
+dpkg-deb -f "$deb" Description | sed -n '2s/^ *//p' | tr '[:upper:]' '[:lower:]' | grep -qxF "$synopsis" &&
+    fail "the description repeats its synopsis"
 dpkg-deb -e "$deb" "$work/control"
 grep -q "udevadm trigger" "$work/control/postinst" && grep -q "udevadm trigger" "$work/control/postrm" ||
     fail "the maintainer scripts do not apply the udev rules"
@@ -79,6 +82,9 @@ while read -r module path; do
     echo "$package" >> "$work/qml-packages"
 done < "$work/modules"
 echo "QML imports come from: $(sort -u "$work/qml-packages" | tr '\n' ' ')"
+for package in $(echo "$depends" | grep '^qml-module-'); do
+    grep -qx "$package" "$work/qml-packages" || fail "$package is in Depends, but no import needs it"
+done
 
 if command -v lintian >/dev/null; then
     lintian --fail-on error,warning "$deb" > "$work/lintian.log" 2>&1 || { cat "$work/lintian.log" >&2; fail "lintian"; }
@@ -116,7 +122,24 @@ done
 [ "${MELDRA_SHIPPING_BUILD:-yes}" = yes ] || echo "not looked for paths: a debug or sanitizer build names its sources"
 [ "$elves" -ge 5 ] || fail "only $elves ELF files were found"
 
-# The bundle checks the system before it unpacks anything: here everything is there.
-SONELLA_INSTALLER_CHECK_ONLY=1 TMPDIR="$work" "$bundle" > "$work/check.log" 2>&1 ||
+# The bundle checks the system before it unpacks anything: here everything is there. It clears what a
+# killed run of it left, not a running one's folder, and warns of a system-wide copy.
+sh -c 'exit 0' & dead=$!
+wait "$dead"
+mkdir "$work/sonella-installer.dead" "$work/sonella-installer.live"
+echo "$dead" > "$work/sonella-installer.dead/.pid" && echo $$ > "$work/sonella-installer.live/.pid"
+mkdir -p "$work/system/usr/bin" && cp "$tree/bin/Meldra" "$work/system/usr/bin/"
+SONELLA_INSTALLER_CHECK_ONLY=1 TMPDIR="$work" MELDRA_SYSTEM_ROOT="$work/system" "$bundle" > "$work/check.log" 2>&1 ||
     { cat "$work/check.log" >&2; fail "the bundle's own checks fail on this system"; }
+[ ! -e "$work/sonella-installer.dead" ] && [ -d "$work/sonella-installer.live" ] ||
+    fail "the bundle did not clear exactly the folder of a run that is gone"
+grep -q "installed for the whole system" "$work/check.log" || fail "no warning of the system-wide copy"
+
+# The per-user uninstall leaves alone what the system-wide copy uses too.
+home="$work/user" && shared="$home/.local/share/arca/Sonella - Headset Pairing & Update Utility"
+mkdir -p "$home/.local/share" "$shared/update" && cp -a "$tree" "$home/.local/share/meldra"
+HOME=$home XDG_DATA_HOME= XDG_CONFIG_HOME= XDG_CACHE_HOME= MELDRA_SYSTEM_ROOT="$work/system" \
+    "$home/.local/share/meldra/bin/sonella-uninstall" --yes > /dev/null || fail "the uninstall command failed"
+[ ! -e "$home/.local/share/meldra" ] && [ -d "$shared/update" ] ||
+    fail "the uninstall beside a system-wide copy removed the wrong things"
 echo "PASS: $(basename "$deb"), $(basename "$tgz") and $(basename "$bundle"): $elves ELF files checked"
