@@ -16,12 +16,17 @@
 
 #include "app/application.h"
 #include "app/registration.h"
+#include "base/logging.h"
+#include "base/supportlog.h"
 #include "common/appextension.h"
 
 namespace {
 
 #ifndef ARCA_INSTALLER
 constexpr int kTakeOverMs = 10000;
+const char* const kSupportLogName = "meldra";
+#else
+const char* const kSupportLogName = "installer";
 #endif
 
 // Registering a face reads and parses its whole file, so only the faces that the first page draws are
@@ -104,6 +109,7 @@ int runEngine(Application& app) {
         engine.get(), &QQmlApplicationEngine::objectCreated, &app,
         [url](QObject* object, const QUrl& object_url) {
             if (!object && url == object_url) {
+                qCCritical(lcShell).noquote() << "the window" << url.toString() << "could not be loaded";
                 QCoreApplication::exit(-1);
             }
         },
@@ -124,6 +130,9 @@ int runEngine(Application& app) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // First, so that it also keeps what the services say while they start and while they end.
+    const Utils::SupportLog support_log(Utils::SupportLog::defaultFolder(),
+                                        QString::fromLatin1(kSupportLogName));
     registerTypes();
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);

@@ -56,6 +56,8 @@ function(meldra_test name)
         list(APPEND _labels gui)
     endif()
     set_tests_properties(${name} PROPERTIES LABELS "${_labels}" TIMEOUT ${T_TIMEOUT})
+    # A program the test starts keeps its support log in the build folder, not in the developer's own.
+    list(APPEND T_ENVIRONMENT "XDG_STATE_HOME=${CMAKE_BINARY_DIR}/test-state")
     if(T_ENVIRONMENT)
         set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT ${T_ENVIRONMENT})
     endif()

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/logging.h"
 #include "platform/windowmenu.h"
 
 namespace Common {
@@ -64,7 +65,10 @@ AppExtension::~AppExtension() {
 void AppExtension::serve() {
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(Platform::InstanceLock::serverSocketOptions());
-    m_server->listen(Platform::InstanceLock::serverName(m_key));
+    if (!m_server->listen(Platform::InstanceLock::serverName(m_key))) {
+        qCWarning(lcShell).noquote() << "a second start cannot reach this instance: listening on"
+                                     << m_server->serverName() << "failed:" << m_server->errorString();
+    }
     QLocalServer* const server = m_server;
     connect(
         server, &QLocalServer::newConnection, server, [this, server] { handleConnection(server); },

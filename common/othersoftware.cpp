@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include "base/logging.h"
 #include "platform/systemsettings.h"
 
 namespace Common {
@@ -46,12 +47,20 @@ bool OtherSoftware::runPairwellSoftware() {
         path = QDir::toNativeSeparators(
             Platform::SystemSettings::machinePath(QString::fromLatin1(kFallbackPath)));
         if (!isProgramFile(path)) {
+            qCInfo(lcShell).noquote() << "the pairing software is not installed (nor at" << path << ")";
             return false;
         }
     }
     // The whole path is the program, as a quoted command line would make it; passing it on its own also
     // keeps a quote inside a Unix file name from splitting it.
-    return QProcess::startDetached(path, QStringList());
+    QProcess process;
+    process.setProgram(path);
+    if (!process.startDetached()) {
+        qCWarning(lcShell).noquote() << "starting the pairing software" << path
+                                     << "failed:" << process.errorString();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace Common

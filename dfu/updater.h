@@ -18,6 +18,10 @@ public:
     bool resetDevice() override;
     bool disconnect() override;
     bool getProgress(quint8& percent) override;
+
+private:
+    // The device of the last connection, for what the log says.
+    Io::DeviceId m_id;
 };
 
 // The caller owns the result.

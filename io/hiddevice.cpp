@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/logging.h"
+
 namespace Io {
 
 HIDDevice::HIDDevice(IIoContext::Shared context, const DeviceId& id, const QByteArray& path)
@@ -106,7 +108,17 @@ bool HIDDevice::open() {
     }
     // Without a started library there is nothing to open, and a missing context cannot even be locked.
     if (m_context && m_context->isInitialized()) {
-        m_handle = locked([&] { return hid_open_path(m_path.constData()); });
+        m_handle = locked([&] {
+            hid_device_* handle = hid_open_path(m_path.constData());
+            if (handle == nullptr) {
+                const wchar_t* why = hid_error(nullptr);
+                m_error = QStringLiteral("open failed: ") +
+                          (why != nullptr ? QString::fromWCharArray(why) : QStringLiteral("no reason given"));
+            }
+            return handle;
+        });
+    } else {
+        m_error = QStringLiteral("open failed: the HID library is not started");
     }
     setStatus(m_handle != nullptr ? NoError : OpenError);
     return m_status == NoError;
@@ -130,13 +142,33 @@ void HIDDevice::setStatus(Status status) {
 }
 
 int HIDDevice::finishRead(int result) {
+    if (result >= 1) {
+        qCDebug(lcIo).noquote() << m_id.toString() << "read" << result << "bytes";
+    } else {
+        noteError("read", result);
+    }
     setStatus(result >= 1 ? NoError : ReadError);
     return result;
 }
 
 int HIDDevice::finishWrite(int result) {
+    if (result >= 1) {
+        qCDebug(lcIo).noquote() << m_id.toString() << "wrote" << result << "bytes";
+    } else {
+        noteError("write", result);
+    }
     setStatus(result >= 1 ? NoError : WriteError);
     return result;
+}
+
+void HIDDevice::noteError(const char* what, int result) {
+    if (result == 0) {
+        m_error = QLatin1String(what) + QStringLiteral(": no report in time");
+        return;
+    }
+    const wchar_t* why = isOpen() ? locked([&] { return hid_error(m_handle); }) : nullptr;
+    m_error = QLatin1String(what) + QStringLiteral(" failed: ") +
+              (why != nullptr ? QString::fromWCharArray(why) : QStringLiteral("no reason given"));
 }
 
 }  // namespace Io

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <atomic>
 
 #include "io/iiocontext.h"
@@ -39,6 +40,9 @@ public:
     // wait also ends, as a time-out, once *give_up is set. 0 (the default) waits under the lock.
     void waitOutsideLock(int slice_ms, const std::atomic<bool>* give_up = nullptr);
 
+    // Why the last open, read or write failed, as hidapi put it; for the log.
+    [[nodiscard]] QString errorString() const { return m_error; }
+
 private:
     // statusChanged is emitted only after the lock is released, so that a listener may talk to HID itself
     // or wait for a thread that does.
@@ -51,6 +55,7 @@ private:
     // Reads and feature reads share the rule: one byte or more is success.
     int finishRead(int result);
     int finishWrite(int result);
+    void noteError(const char* what, int result);
 
     IIoContext::Shared m_context;
     DeviceId m_id;
@@ -59,6 +64,7 @@ private:
     Status m_status = NoError;
     int m_sliceMs = 0;
     const std::atomic<bool>* m_giveUp = nullptr;
+    QString m_error;
 };
 
 }  // namespace Io

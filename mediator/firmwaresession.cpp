@@ -4,6 +4,7 @@
 #include <QThread>
 #include <utility>
 
+#include "base/logging.h"
 #include "dfu/updater.h"
 #include "io/devicereports.h"
 #include "io/hiddevice.h"
@@ -96,30 +97,53 @@ Global::Version FirmwareSession::exchange(DeviceReadCache::Query query, const Io
     if (give_up != nullptr) {
         device.waitOutsideLock(kBackgroundReadSliceMs, give_up);
     }
-    if (!device.open())
-        return {};
     const bool version = query == DeviceReadCache::Query::Version;
-    switch (KnownDeviceTable::reportsOf(normal_mode_id)) {
-        case Reports::Headset:
-            return version ? Io::DeviceReports::readHeadsetVersion(device)
-                           : Io::DeviceReports::readHeadsetRevision(device);
-        case Reports::Receiver:
-            return version ? Io::DeviceReports::readReceiverVersion(device)
-                           : Io::DeviceReports::readReceiverRevision(device);
-        case Reports::None:
-            break;
+    Global::Version value;
+    if (device.open()) {
+        switch (KnownDeviceTable::reportsOf(normal_mode_id)) {
+            case Reports::Headset:
+                value = version ? Io::DeviceReports::readHeadsetVersion(device)
+                                : Io::DeviceReports::readHeadsetRevision(device);
+                break;
+            case Reports::Receiver:
+                value = version ? Io::DeviceReports::readReceiverVersion(device)
+                                : Io::DeviceReports::readReceiverRevision(device);
+                break;
+            case Reports::None:
+                break;
+        }
     }
-    return {};
+    if (!value.isValid()) {
+        // A device is read once per appearance; only its retries in the background stay quiet.
+        const QString why =
+            device.errorString().isEmpty() ? QStringLiteral("no valid reply") : device.errorString();
+        if (give_up == nullptr)
+            qCWarning(lcFirmware).noquote()
+                << "reading the" << (version ? "version" : "revision") << "of"
+                << KnownDeviceTable::describe(normal_mode_id, {}) << "at" << path << "failed:" << why;
+        else
+            qCDebug(lcFirmware).noquote()
+                << "retry of the" << (version ? "version" : "revision") << "of"
+                << KnownDeviceTable::describe(normal_mode_id, {}) << "at" << path << "failed:" << why;
+    }
+    return value;
 }
 
 bool FirmwareSession::enterUpdateMode(const Io::DeviceId& normal_mode_id, const QByteArray& path) {
     Io::HIDDevice device(m_context, normal_mode_id, path);
-    if (!device.open())
+    if (!device.open()) {
+        qCWarning(lcFirmware).noquote() << "switching" << KnownDeviceTable::describe(normal_mode_id, {})
+                                        << "at" << path << "to update mode failed:" << device.errorString();
         return false;
+    }
     switch (KnownDeviceTable::reportsOf(normal_mode_id)) {
         case Reports::Headset:
-            if (!Io::DeviceReports::enterHeadsetUpdate(device))
+            if (!Io::DeviceReports::enterHeadsetUpdate(device)) {
+                qCWarning(lcFirmware).noquote()
+                    << "switching" << KnownDeviceTable::describe(normal_mode_id, {}) << "at" << path
+                    << "to update mode failed:" << device.errorString();
                 return false;
+            }
             break;
         case Reports::Receiver:
             (void)Io::DeviceReports::enterReceiverUpdate(device);

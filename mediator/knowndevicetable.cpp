@@ -118,6 +118,22 @@ KnownDeviceTable::DeviceType KnownDeviceTable::deviceTypeOf(const Io::DeviceId& 
     }
 }
 
+QString KnownDeviceTable::describe(DeviceType type, const QString& serial_number) {
+    static constexpr std::array<const char*, 5> kTypeNames = {
+        {"Unknown", "SorrelHeadset", "SorrelReceiver", "SorrelPlusHeadset", "SorrelPlusReceiver"}};
+    const auto index = static_cast<std::size_t>(type);
+    const QLatin1String name(index < kTypeNames.size() ? kTypeNames[index] : "Unknown");
+    return serial_number.isEmpty() ? QString(name) : name + QLatin1Char(' ') + serial_number;
+}
+
+QString KnownDeviceTable::describe(const Io::DeviceId& id, const QString& serial_number) {
+    const DeviceType type = deviceTypeOf(id);
+    if (type == DeviceType::Unknown) {
+        return serial_number.isEmpty() ? id.toString() : id.toString() + QLatin1Char(' ') + serial_number;
+    }
+    return describe(type, serial_number);
+}
+
 QString KnownDeviceTable::familyName(DeviceType type) {
     switch (type) {
         case DeviceType::SorrelHeadset:

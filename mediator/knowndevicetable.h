@@ -29,6 +29,10 @@ public:
     [[nodiscard]] static QString familyName(DeviceType type);
     // The update-mode identity of a family's receiver or headset; invalid for a family the table lacks.
     [[nodiscard]] static Io::DeviceId updateModeIdOf(const QString& family, bool receiver);
+    // How the log names one device: its type and serial number ("SorrelReceiver R-0001").
+    [[nodiscard]] static QString describe(DeviceType type, const QString& serial_number);
+    // The same for an interface of the table, or its identity when it is none of ours.
+    [[nodiscard]] static QString describe(const Io::DeviceId& id, const QString& serial_number);
 
     [[nodiscard]] static Reports reportsOf(const Io::DeviceId& id);
     // The headset's report interface of id's family; invalid when id is not a headset's.

@@ -3,9 +3,11 @@
 #include <QThread>
 #include <memory>
 
+#include "base/logging.h"
 #include "io/devicereply.h"
 #include "io/devicereports.h"
 #include "mediator/firmwaresession.h"
+#include "mediator/knowndevicetable.h"
 
 namespace UIMediator {
 
@@ -20,23 +22,32 @@ RepairWorker::RepairWorker(FirmwareSession& session, DeviceType type, const Io::
 
 void RepairWorker::operator()() const {
     FirmwareSession& session = *m_session;
+    const QString name = KnownDeviceTable::describe(m_type, m_serialNumber);
     const std::unique_ptr<Io::IIoDevice> device = session.device(m_normalModeId, m_path);
     if (!Io::DeviceReports::startRepair(*device)) {
+        qCWarning(lcFirmware).noquote()
+            << "repair of" << name << "failed: the start reports to" << m_path
+            << (device->isOpen() ? "were not taken" : "could not be sent, no open");
         session.storeStatus(Status::DeviceError);
         return;
     }
+    qCInfo(lcFirmware).noquote() << "repair of" << name << "started";
     // Cancelled before the receiver was followed: the pairing it started is ended below like any other.
     const bool repairing = session.storeAndSignalRepairStatus(Status::Repairing, m_type);
     while (repairing) {
         const std::optional<quint8> state = Io::DeviceReports::pollRepair(*device);
         if (!state) {
+            qCWarning(lcFirmware).noquote() << "repair of" << name << "failed: no answer to the state poll";
             session.storeStatus(Status::DeviceError);
         } else {
             switch (Io::DeviceReply::repairProgress(*state)) {
                 case Io::DeviceReply::RepairProgress::Failed:
+                    qCWarning(lcFirmware).noquote()
+                        << "repair of" << name << "failed: the receiver reported state" << *state;
                     session.storeStatus(Status::Failed);
                     break;
                 case Io::DeviceReply::RepairProgress::Finished:
+                    qCInfo(lcFirmware).noquote() << "repair of" << name << "finished";
                     session.storeStatus(Status::Finished);
                     break;
                 case Io::DeviceReply::RepairProgress::Pending:

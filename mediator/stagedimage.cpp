@@ -14,24 +14,30 @@ StagedImage::~StagedImage() {
 
 bool StagedImage::stage(const QString& source_path) {
     m_staged = false;
+    m_error.clear();
     if (source_path.isEmpty())
-        return false;
+        return fail(QStringLiteral("no image was found"));
     m_source.setFileName(source_path);
     if (!m_source.open(QIODevice::ReadOnly))
-        return false;
+        return fail(m_source.errorString());
     if (!m_copy.open())
-        return false;
-
+        return fail(QStringLiteral("no temporary copy: ") + m_copy.errorString());
     const qint64 expected = m_source.size();
     const QByteArray image = m_source.readAll();
     if (image.size() != expected)
-        return false;
-    if (m_copy.write(image) != image.size())
-        return false;
-    if (!m_copy.flush())
-        return false;
+        return fail(QStringLiteral("read %1 of %2 bytes: %3")
+                        .arg(image.size())
+                        .arg(expected)
+                        .arg(m_source.errorString()));
+    if (m_copy.write(image) != image.size() || !m_copy.flush())
+        return fail(QStringLiteral("writing the temporary copy: ") + m_copy.errorString());
     m_staged = true;
     return true;
+}
+
+bool StagedImage::fail(const QString& why) {
+    m_error = why;
+    return false;
 }
 
 QString StagedImage::fileName() const {

@@ -21,11 +21,16 @@ public:
 
     // The copy's full name as the framework gives it; empty until stage succeeded.
     [[nodiscard]] QString fileName() const;
+    // Why the last stage failed, for the log.
+    [[nodiscard]] QString errorString() const { return m_error; }
 
 private:
+    bool fail(const QString& why);
+
     QFile m_source;
     QTemporaryFile m_copy;
     bool m_staged = false;
+    QString m_error;
 };
 
 }  // namespace UIMediator

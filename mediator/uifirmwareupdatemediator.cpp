@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include <QDir>
+
+#include "base/logging.h"
 #include "dfu/imagecheck.h"
 #include "mediator/firmwareimage.h"
 #include "mediator/firmwaresession.h"
@@ -74,15 +77,25 @@ bool UIFirmwareUpdateMediator::update(DeviceType _device_type, QString _firmware
     const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(_device_type));
     const Io::DeviceId n = KnownDeviceTable::normalModeId(u, 0);
     const Io::IoDeviceInfoList found = Scanner::filterByIds(devices, {u, n});
-    if (found.size() != 1)
+    if (found.size() != 1) {
+        qCWarning(lcFirmware).noquote()
+            << "update of" << KnownDeviceTable::describe(toFirmware(_device_type), {})
+            << "refused:" << found.size() << "such devices connected, not one";
         return false;
+    }
 
     // The engine judges the image before the device is switched: a refused image leaves the device as it
     // was. It still ends as an operation of its own, Started then FileError, so the page shows the error.
     // The engine reads files only, so a carried image is judged on the same kind of copy it later flashes.
     const QString source = _firmware_path.isEmpty() ? firmwarePath(u) : _firmware_path;
     StagedImage judged;
-    if (!judged.stage(source) || !DFU::checkImage(judged.fileName(), u)) {
+    const bool staged = judged.stage(source);
+    if (!staged)
+        qCWarning(lcFirmware).noquote() << "image" << QDir::toNativeSeparators(source) << "for"
+                                        << KnownDeviceTable::describe(toFirmware(_device_type), {})
+                                        << "not read:" << judged.errorString();
+    // The engine's check says itself why it refused.
+    if (!staged || !DFU::checkImage(judged.fileName(), u)) {
         std::unique_ptr<QThread> thread(
             QThread::create([this] { m_session->storeStatus(Firmware::Status::FileError); }));
         startWorker(std::move(thread), Operation::Update, _device_type);
@@ -110,11 +123,14 @@ bool UIFirmwareUpdateMediator::repair(DeviceType _device_type) {
     const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(_device_type));
     const Io::DeviceId n = KnownDeviceTable::normalModeId(u, 0);
     const Io::IoDeviceInfoList found = Scanner::filterByIds(devices, {u, n});
-    if (found.size() != 1)
-        return false;
     const Io::IoDeviceInfoList normal = Scanner::filterByIds(found, {n});
-    if (normal.size() != 1)
+    if (found.size() != 1 || normal.size() != 1) {
+        qCWarning(lcFirmware).noquote()
+            << "repair of" << KnownDeviceTable::describe(toFirmware(_device_type), {})
+            << "refused:" << normal.size() << "of" << found.size()
+            << "such devices in normal mode, not one of one";
         return false;
+    }
     return startRepairWorker(n, normal.first().path(n), normal.first().serialNumber());
 }
 
@@ -261,6 +277,9 @@ void UIFirmwareUpdateMediator::startWorker(std::unique_ptr<QThread> thread, Oper
 void UIFirmwareUpdateMediator::endUnstartedWorker(Operation operation, DeviceType type) {
     const Firmware::Status failure =
         operation == Operation::Update ? Firmware::Status::Failed : Firmware::Status::DeviceError;
+    qCWarning(lcFirmware).noquote() << (operation == Operation::Update ? "update of" : "repair of")
+                                    << KnownDeviceTable::describe(toFirmware(type), {})
+                                    << "failed: its worker thread could not be started";
     m_session->storeStatus(failure);
     m_workerDone.store(true, std::memory_order_release);
     // Queued like the handlers of a thread that ran, so the caller learns the outcome after update() or

@@ -88,7 +88,15 @@ bool UIInstallerMediator::launch() {
     // quoted command text to be split again: a Linux home folder may have a double quote in its name.
     const QString program = QDir::toNativeSeparators(Platform::InstallEngine::recordedFolder() +
                                                      Platform::InstallEngine::executableName());
-    return QProcess::startDetached(program, QStringList());
+    QProcess process;
+    process.setProgram(program);
+    if (!process.startDetached()) {
+        qCWarning(lcInstaller).noquote()
+            << "starting the installed program" << program << "failed:" << process.errorString();
+        return false;
+    }
+    qCInfo(lcInstaller).noquote() << "started the installed program" << program;
+    return true;
 }
 
 UIInstallerMediator::Status UIInstallerMediator::status() const {
@@ -113,6 +121,9 @@ void UIInstallerMediator::setStatus(Status status) {
 void UIInstallerMediator::onJobFinished() {
     // A cancelled future has no result; there is no cancel path, but never read what is not there.
     const bool success = m_watcher.future().resultCount() > 0 && m_watcher.result() == 0;
+    // A failure has been logged with its reason by the engine.
+    if (success)
+        qCInfo(lcInstaller) << "installation finished";
     setStatus(success ? Status::Finished : Status::Failed);
 }
 

@@ -3,6 +3,9 @@
 #include <QThread>
 #include <memory>
 
+#include <QDir>
+
+#include "base/logging.h"
 #include "dfu/iupdater.h"
 #include "mediator/firmwareimage.h"
 #include "mediator/firmwaresession.h"
@@ -30,6 +33,7 @@ UpdateWorker::UpdateWorker(FirmwareSession& session, DeviceType type, const Io::
 
 void UpdateWorker::operator()() const {
     FirmwareSession& session = *m_session;
+    const QString device = KnownDeviceTable::describe(m_type, m_serialNumber);
     const QString source = m_firmwarePath.isEmpty()
                                ? FirmwareImage::find(m_updateModeId, FirmwareImage::searchDirectories())
                                : m_firmwarePath;
@@ -37,11 +41,18 @@ void UpdateWorker::operator()() const {
     // Declared before the updater, so the engine lets go of the copy before the copy is removed.
     StagedImage image;
     if (!image.stage(source)) {
+        qCWarning(lcFirmware).noquote()
+            << "update of" << device << "failed: image" << QDir::toNativeSeparators(source)
+            << "not staged:" << image.errorString();
         session.storeStatus(Status::FileError);
         return;
     }
+    qCInfo(lcFirmware).noquote() << "update of" << device << "started with"
+                                 << QDir::toNativeSeparators(source);
 
     if (!session.waitForDevice(m_updateModeId, m_serialNumber, m_timings.deviceWaitMs)) {
+        qCWarning(lcFirmware).noquote() << "update of" << device << "timed out:" << m_updateModeId.toString()
+                                        << "did not appear within" << m_timings.deviceWaitMs << "ms";
         session.storeStatus(Status::Timeout);
         return;
     }
@@ -51,6 +62,8 @@ void UpdateWorker::operator()() const {
     if (session.isDriverInstalled(m_updateModeId)) {
         pause(m_timings.driverPauseMs);
     } else if (!session.waitForDevice(m_updateModeId, m_serialNumber, 0)) {
+        qCWarning(lcFirmware).noquote()
+            << "update of" << device << "failed: no driver for the update mode and the device left the bus";
         session.storeStatus(Status::Failed);
         return;
     }
@@ -59,7 +72,10 @@ void UpdateWorker::operator()() const {
         return;
 
     const std::unique_ptr<DFU::IUpdater> updater = session.createUpdater();
+    // The adapter says why the engine refused.
     if (!updater || !updater->connect(m_updateModeId) || !updater->upgrade(image.fileName())) {
+        if (!updater)
+            qCWarning(lcFirmware).noquote() << "update of" << device << "failed: no engine adapter";
         session.storeStatus(Status::Failed);
         return;
     }
@@ -76,15 +92,20 @@ void UpdateWorker::operator()() const {
         session.storeStatus(Status::Failed);
         return;
     }
+    qCInfo(lcFirmware).noquote() << device << "written and verified, restarting";
     session.signalUpdateStatus(Status::Rebooting, m_type);
 
     const Io::DeviceId normal_mode_id = KnownDeviceTable::normalModeId(m_updateModeId, 0);
     if (!session.waitForDevice(normal_mode_id, m_serialNumber, m_timings.deviceWaitMs)) {
+        qCWarning(lcFirmware).noquote() << "update of" << device << "timed out:" << normal_mode_id.toString()
+                                        << "did not come back within" << m_timings.deviceWaitMs << "ms";
         session.storeStatus(Status::Timeout);
         return;
     }
+    qCInfo(lcFirmware).noquote() << device << "back after restart";
     (void)session.sendPostUpdateCommand(normal_mode_id, m_serialNumber);
     session.storeStatus(Status::Finished);
+    qCInfo(lcFirmware).noquote() << "update of" << device << "finished";
 }
 
 bool UpdateWorker::followTransfer(DFU::IUpdater& updater) const {
@@ -98,6 +119,7 @@ bool UpdateWorker::followTransfer(DFU::IUpdater& updater) const {
         }
         if (percent != last) {
             last = percent;
+            qCDebug(lcFirmware) << "transfer at" << percent << "%";
             session.signalProgress(percent, m_type);
         }
         if (percent == 100)

@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include <QDir>
 #include <QFile>
 #include <QSharedMemory>
 #include <QStandardPaths>
+
+#include "base/logging.h"
 
 namespace Platform {
 
@@ -105,6 +108,8 @@ bool InstanceLock::claim(QSharedMemory& segment) {
     // the lock and keep later starts out after this process has ended.
     const int handle = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (handle < 0) {
+        qCWarning(lcPlatform).noquote()
+            << "the instance lock" << file << "cannot be opened:" << std::strerror(errno);
         return false;
     }
     if (::flock(handle, LOCK_EX | LOCK_NB) != 0) {

@@ -5,9 +5,14 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QVariant>
+#include <cerrno>
+#include <cstring>
+
+#include "base/logging.h"
 
 namespace Platform {
 
@@ -35,6 +40,8 @@ bool SleepInhibitor::setSleepEnabled(bool enabled) {
     // DBUS_SYSTEM_BUS_ADDRESS, read by libdbus, names another bus for the system one (tests do).
     const QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) {
+        qCWarning(lcPlatform).noquote()
+            << "holding off sleep failed: no system bus:" << bus.lastError().message();
         return false;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -48,16 +55,26 @@ bool SleepInhibitor::setSleepEnabled(bool enabled) {
          << QStringLiteral("block");
     const QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+        qCWarning(lcPlatform).noquote()
+            << "holding off sleep failed: logind answered"
+            << (reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage()
+                                                           : QStringLiteral("no descriptor"));
         return false;
     }
     const auto descriptor = qvariant_cast<QDBusUnixFileDescriptor>(reply.arguments().constFirst());
     if (!descriptor.isValid()) {
+        qCWarning(lcPlatform) << "holding off sleep failed: logind's descriptor is not valid";
         return false;
     }
     // The inhibitor lasts while any copy of the descriptor is open; close-on-exec keeps a program started
     // from here from holding it after sleep has been allowed again.
     m_handle = ::fcntl(descriptor.fileDescriptor(), F_DUPFD_CLOEXEC, 0);
-    return m_handle >= 0;
+    if (m_handle < 0) {
+        qCWarning(lcPlatform) << "holding off sleep failed: keeping logind's descriptor:"
+                              << std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace Platform

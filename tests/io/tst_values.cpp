@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include "base/logging.h"
+#include "base/supportlog.h"
 #include "io/deviceid.h"
 #include "io/iodeviceinfo.h"
 #include "io/version.h"
@@ -128,6 +130,51 @@ private slots:
         QVERIFY(!info.matches(0x46d, 0xa90, QStringLiteral("r-1")));
         QVERIFY(!info.matches(0x46d, 0xa91, QStringLiteral("R-1")));
         QVERIFY(!IoDeviceInfo(0, 0xa90, QString()).matches(0, 0xa90, QString()));
+    }
+
+    void supportLog_data() {
+        QTest::addColumn<bool>("blocked");
+        QTest::newRow("bounded, one older file kept") << false;
+        QTest::newRow("folder cannot be made") << true;
+    }
+    void supportLog() {
+        QFETCH(bool, blocked);
+        QTemporaryDir dir;
+        QString folder = dir.filePath(QStringLiteral("state"));
+        if (blocked) {
+            // A file where the folder should be: refused to root as well.
+            QFile file(folder);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            folder += QStringLiteral("/meldra");
+        }
+        constexpr qint64 kLimit = 2048;
+        // Quiet: the test's own output needs none of the hundreds of lines.
+        const QtMessageHandler test_handler = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&,
+                                                                        const QString&) {});
+        QString path;
+        {
+            Utils::SupportLog log(folder, QStringLiteral("meldra"), kLimit);
+            path = log.filePath();
+            for (int i = 0; i < 200; ++i) {
+                qCWarning(lcIo) << "reading a report failed, round" << i;
+            }
+            log.flush();
+        }
+        qCWarning(lcIo) << "after the log";
+        qInstallMessageHandler(test_handler);
+        QFile current(path);
+        QFile older(path + QStringLiteral(".1"));
+        if (blocked) {
+            QVERIFY(!current.exists());
+            return;
+        }
+        QVERIFY(current.open(QIODevice::ReadOnly));
+        QVERIFY(older.open(QIODevice::ReadOnly));
+        const QByteArray newest = current.readAll();
+        QVERIFY(newest.size() <= kLimit);
+        QVERIFY(older.size() <= kLimit);
+        QVERIFY(newest.endsWith("warning meldra.io: reading a report failed, round 199\n"));
+        QVERIFY(!older.readAll().contains("round 0\n"));
     }
 };
 
