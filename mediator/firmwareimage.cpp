@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "base/logging.h"
 #include "dfu/imagecheck.h"
 #include "mediator/knowndevicetable.h"
 
@@ -49,14 +50,22 @@ Global::Version FirmwareImage::version(const QString& path) {
 std::optional<Global::Version> FirmwareImage::checkDownload(const QString& path, const QString& family,
                                                             bool receiver) {
     std::uint16_t bcd = 0;
-    if (!DFU::checkImage(path, KnownDeviceTable::updateModeIdOf(family, receiver), &bcd))
+    QString why;
+    if (!DFU::checkImage(path, KnownDeviceTable::updateModeIdOf(family, receiver), &bcd, &why)) {
+        qCWarning(lcFirmware).noquote() << "downloaded image" << QDir::toNativeSeparators(path) << "for the"
+                                        << family << (receiver ? "receiver" : "headset") << "refused:" << why;
         return std::nullopt;
+    }
     // 0xffff is the USB DFU suffix's "any release".
     if (bcd == 0xffff)
         return Global::Version();
     // No release is numbered 0.0, and the invalid version already means "any".
-    if (bcd == 0)
+    if (bcd == 0) {
+        qCWarning(lcFirmware).noquote()
+            << "downloaded image" << QDir::toNativeSeparators(path) << "for the" << family
+            << (receiver ? "receiver" : "headset") << "refused: its suffix states release 0.0";
         return std::nullopt;
+    }
     const quint32 value = bcd;
     const quint32 digits[] = {value >> 12u, (value >> 8u) & 0xfu, (value >> 4u) & 0xfu, value & 0xfu};
     for (const quint32 digit : digits) {

@@ -89,13 +89,12 @@ bool UIFirmwareUpdateMediator::update(DeviceType _device_type, QString _firmware
     // The engine reads files only, so a carried image is judged on the same kind of copy it later flashes.
     const QString source = _firmware_path.isEmpty() ? firmwarePath(u) : _firmware_path;
     StagedImage judged;
+    QString refusal;
     const bool staged = judged.stage(source);
-    if (!staged)
+    if (!staged || !DFU::checkImage(judged.fileName(), u, nullptr, &refusal)) {
         qCWarning(lcFirmware).noquote() << "image" << QDir::toNativeSeparators(source) << "for"
                                         << KnownDeviceTable::describe(toFirmware(_device_type), {})
-                                        << "not read:" << judged.errorString();
-    // The engine's check says itself why it refused.
-    if (!staged || !DFU::checkImage(judged.fileName(), u)) {
+                                        << "refused:" << (staged ? refusal : judged.errorString());
         std::unique_ptr<QThread> thread(
             QThread::create([this] { m_session->storeStatus(Firmware::Status::FileError); }));
         startWorker(std::move(thread), Operation::Update, _device_type);

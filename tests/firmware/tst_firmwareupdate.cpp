@@ -4,6 +4,7 @@
 #include <QtTest>
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "dfu/updater.h"
@@ -44,6 +45,34 @@ struct Expect {
     int postUpdate;   // post-update reports, to any device
     bool rebooting;
     QString firmware;  // firmware the device reports at the end; empty: not looked at
+};
+
+// The warnings of the program's own categories while it exists, from whichever thread they come.
+class WarningCapture {
+public:
+    WarningCapture() {
+        s_lines.clear();
+        m_previous = qInstallMessageHandler(&WarningCapture::handle);
+        s_previous = m_previous;
+    }
+    ~WarningCapture() { qInstallMessageHandler(m_previous); }
+    [[nodiscard]] QStringList lines() const {
+        const std::lock_guard<std::mutex> lock(s_mutex);
+        return s_lines;
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        if (type == QtWarningMsg && QByteArray(context.category).startsWith("meldra.")) {
+            const std::lock_guard<std::mutex> lock(s_mutex);
+            s_lines << message;
+        }
+        s_previous(type, context, message);
+    }
+    static inline std::mutex s_mutex;
+    static inline QStringList s_lines;
+    static inline QtMessageHandler s_previous = nullptr;
+    QtMessageHandler m_previous;
 };
 
 // An image for the update-mode identity of a type, with a valid suffix.
@@ -167,6 +196,8 @@ void TestFirmwareUpdate::updateMatrix_data() {
     QTest::addColumn<int>("driverPauseMs");
     QTest::addColumn<Action>("action");
     QTest::addColumn<Expect>("expect");
+    // What the one warning of a failed update says; empty: an update that did not fail warns of nothing.
+    QTest::addColumn<QString>("warning");
 
     const auto N = HidSim::Mode::Normal;
     const auto U = HidSim::Mode::Update;
@@ -185,95 +216,95 @@ void TestFirmwareUpdate::updateMatrix_data() {
     // clang-format off
     QTest::newRow("receiver from normal mode")
         << DeviceType::SorrelReceiver << N << Image::Default << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::Finished, 1, true, 0, true, flashed};
+        << Expect{Status::Finished, 1, true, 0, true, flashed} << QStringLiteral("");
     QTest::newRow("headset from normal mode")
         << DeviceType::SorrelHeadset << N << Image::Default << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::Finished, 1, true, 1, true, flashed};
+        << Expect{Status::Finished, 1, true, 1, true, flashed} << QStringLiteral("");
     QTest::newRow("receiver from update mode")
         << DeviceType::SorrelReceiver << U << Image::Default << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::Finished, 0, true, 0, true, flashed};
+        << Expect{Status::Finished, 0, true, 0, true, flashed} << QStringLiteral("");
     QTest::newRow("headset from update mode")
         << DeviceType::SorrelHeadset << U << Image::Default << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::Finished, 0, true, 1, true, flashed};
+        << Expect{Status::Finished, 0, true, 1, true, flashed} << QStringLiteral("");
     QTest::newRow("plus receiver with a given image")
         << DeviceType::SorrelPlusReceiver << N << Image::Plus << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::Finished, 1, true, 0, true, QStringLiteral("1.50")};
+        << Expect{Status::Finished, 1, true, 0, true, QStringLiteral("1.50")} << QStringLiteral("");
     // A refused image never reaches the device: not even the switch into update mode is sent.
     QTest::newRow("plus receiver without an image")
         << DeviceType::SorrelPlusReceiver << N << Image::Default << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::FileError, 0, false, 0, false, old};
+        << Expect{Status::FileError, 0, false, 0, false, old} << QStringLiteral("image  for SorrelPlusReceiver refused: no image was found");
     QTest::newRow("missing image file")
         << DeviceType::SorrelReceiver << N << Image::Missing << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::FileError, 0, false, 0, false, QString()};
+        << Expect{Status::FileError, 0, false, 0, false, QString()} << QStringLiteral("image .*Missing_T1.50.0.dfu for SorrelReceiver refused: .+");
     QTest::newRow("corrupted image refused")
         << DeviceType::SorrelReceiver << U << Image::Corrupted << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::FileError, 0, false, 0, false, old};
+        << Expect{Status::FileError, 0, false, 0, false, old} << QStringLiteral("image .*_T1.47.0.dfu for SorrelReceiver refused: it is no whole image");
     QTest::newRow("corrupted image refused in normal mode")
         << DeviceType::SorrelReceiver << N << Image::Corrupted << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::FileError, 0, false, 0, false, old};
+        << Expect{Status::FileError, 0, false, 0, false, old} << QStringLiteral("image .*_T1.47.0.dfu for SorrelReceiver refused: it is no whole image");
     QTest::newRow("truncated image refused")
         << DeviceType::SorrelReceiver << N << Image::Truncated << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::FileError, 0, false, 0, false, old};
+        << Expect{Status::FileError, 0, false, 0, false, old} << QStringLiteral("image .*_T1.47.0.dfu for SorrelReceiver refused: it is no whole image");
     QTest::newRow("foreign image refused")
         << DeviceType::SorrelHeadset << U << Image::Carried << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::FileError, 0, false, 0, false, old};
+        << Expect{Status::FileError, 0, false, 0, false, old} << QStringLiteral("image .*Sorrel_Dongle_T1.46.0.dfu for SorrelHeadset refused: it is for another device");
     QTest::newRow("foreign image refused in normal mode")
         << DeviceType::SorrelHeadset << N << Image::Carried << none << clean << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::FileError, 0, false, 0, false, old};
+        << Expect{Status::FileError, 0, false, 0, false, old} << QStringLiteral("image .*Sorrel_Dongle_T1.46.0.dfu for SorrelHeadset refused: it is for another device");
     QTest::newRow("receiver ignores enter-update")
         << DeviceType::SorrelReceiver << N << Image::Default << write_fails << clean << 0 << 50 << 400 << 20 << Action::None
-        << Expect{Status::Timeout, 1, false, 0, false, old};
+        << Expect{Status::Timeout, 1, false, 0, false, old} << QStringLiteral("update of SorrelReceiver DEV-1 timed out: 46d.a92.ff00.1 did not appear within 400 ms");
     QTest::newRow("leaves before update mode")
         << DeviceType::SorrelReceiver << N << Image::Default << none << clean << 0 << 50 << 400 << 20 << Action::UnplugOnStarted
-        << Expect{Status::Timeout, 1, false, 0, false, QString()};
+        << Expect{Status::Timeout, 1, false, 0, false, QString()} << QStringLiteral("update of SorrelReceiver DEV-1 timed out: 46d.a92.ff00.1 did not appear");
     QTest::newRow("leaves in the driver step")
         << DeviceType::SorrelReceiver << U << Image::Default << none << clean << 0 << 50 << 3000 << 800 << Action::UnplugInUpdateMode
-        << Expect{Status::Failed, 0, false, 0, false, QString()};
+        << Expect{Status::Failed, 0, false, 0, false, QString()} << QStringLiteral("update of SorrelReceiver DEV-1 failed: no driver for the update mode and the device left");
     QTest::newRow("second device, engine connect fails")
         << DeviceType::SorrelHeadset << U << Image::Default << none << clean << 0 << 50 << 3000 << 800 << Action::SecondDeviceInUpdateMode
-        << Expect{Status::Failed, 0, false, 0, false, old};
+        << Expect{Status::Failed, 0, false, 0, false, old} << QStringLiteral("connecting to the update-mode device 46d.a93.ff00.1 failed: not exactly one device .* with 2 matching");
     QTest::newRow("write error during transfer")
         << DeviceType::SorrelReceiver << U << Image::Default << none << dfu([](auto& f) { f.errorAtPercent = 40; }) << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::Failed, 0, true, 0, false, old};
+        << Expect{Status::Failed, 0, true, 0, false, old} << QStringLiteral("transfer to 46d.a92.ff00.1 failed at \\d+ %: the device answered with an error status");
     QTest::newRow("device lost during transfer")
         << DeviceType::SorrelHeadset << U << Image::Default << none << dfu([](auto& f) { f.lostAtPercent = 30; }) << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::Failed, 0, true, 0, false, QString()};
+        << Expect{Status::Failed, 0, true, 0, false, QString()} << QStringLiteral("transfer to 46d.a93.ff00.1 failed at \\d+ %: .+ \\(engine code \\d+\\)");
     QTest::newRow("unplugged during transfer")
         << DeviceType::SorrelReceiver << U << Image::Default << none << clean << 100 << 50 << 3000 << 20 << Action::UnplugOnUpdating
-        << Expect{Status::Failed, 0, true, 0, false, QString()};
+        << Expect{Status::Failed, 0, true, 0, false, QString()} << QStringLiteral("transfer to 46d.a92.ff00.1 failed at \\d+ %: .+ \\(engine code \\d+\\)");
     QTest::newRow("stored image fails verification")
         << DeviceType::SorrelReceiver << U << Image::Default << none << dfu([](auto& f) { f.corruptStorage = true; }) << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::Failed, 0, true, 0, false, old};
+        << Expect{Status::Failed, 0, true, 0, false, old} << QStringLiteral("transfer to 46d.a92.ff00.1 failed at 99 %: the device answered with an error status");
     QTest::newRow("restart refused")
         << DeviceType::SorrelHeadset << U << Image::Default << none << dfu([](auto& f) { f.refuseReset = true; }) << 0 << 50 << 3000 << 20 << Action::None
-        << Expect{Status::Failed, 0, true, 0, false, QString()};
+        << Expect{Status::Failed, 0, true, 0, false, QString()} << QStringLiteral("restarting 46d.a93.ff00.1 failed: .+ \\(engine code \\d+\\)");
     QTest::newRow("no return after restart")
         << DeviceType::SorrelHeadset << N << Image::Default << none << dfu([](auto& f) { f.noReturnAfterReset = true; }) << 0 << 50 << 500 << 20 << Action::None
-        << Expect{Status::Timeout, 1, true, 0, true, QString()};
+        << Expect{Status::Timeout, 1, true, 0, true, QString()} << QStringLiteral("update of SorrelHeadset DEV-1 timed out: 46d.a91.ffc0.1 did not come back within 500 ms");
     QTest::newRow("returns under another serial")
         << DeviceType::SorrelHeadset << N << Image::Default << none << dfu([](auto& f) { f.returnSerial = QStringLiteral("H-OTHER"); }) << 0 << 50 << 500 << 20 << Action::None
-        << Expect{Status::Timeout, 1, true, 0, true, flashed};
+        << Expect{Status::Timeout, 1, true, 0, true, flashed} << QStringLiteral("update of SorrelHeadset DEV-1 timed out: 46d.a91.ffc0.1 did not come back");
     QTest::newRow("returns too late")
         << DeviceType::SorrelReceiver << U << Image::Default << none << clean << 0 << 1500 << 400 << 20 << Action::None
-        << Expect{Status::Timeout, 0, true, 0, true, QString()};
+        << Expect{Status::Timeout, 0, true, 0, true, QString()} << QStringLiteral("update of SorrelReceiver DEV-1 timed out: 46d.a90.ffa0.1 did not come back");
     QTest::newRow("unplugged while restarting")
         << DeviceType::SorrelHeadset << U << Image::Default << none << clean << 0 << 300 << 600 << 20 << Action::UnplugOnRebooting
-        << Expect{Status::Timeout, 0, true, 0, true, QString()};
+        << Expect{Status::Timeout, 0, true, 0, true, QString()} << QStringLiteral("update of SorrelHeadset DEV-1 timed out: 46d.a91.ffc0.1 did not come back");
     QTest::newRow("cancel in the driver step")
         << DeviceType::SorrelReceiver << U << Image::Default << none << clean << 0 << 50 << 3000 << 800 << Action::CancelInDriverStep
-        << Expect{Status::Canceled, 0, false, 0, false, old};
+        << Expect{Status::Canceled, 0, false, 0, false, old} << QStringLiteral("");
     QTest::newRow("cancel as the engine takes the image")
         << DeviceType::SorrelHeadset << U << Image::Default << none << clean << 0 << 50 << 3000 << 20 << Action::CancelInUpgrade
-        << Expect{Status::Canceled, 0, false, 0, false, old};
+        << Expect{Status::Canceled, 0, false, 0, false, old} << QStringLiteral("");
     QTest::newRow("cancel during transfer")
         << DeviceType::SorrelReceiver << U << Image::Default << none << clean << 100 << 50 << 3000 << 20 << Action::CancelOnUpdating
-        << Expect{Status::Canceled, 0, true, 0, false, old};
+        << Expect{Status::Canceled, 0, true, 0, false, old} << QStringLiteral("");
     QTest::newRow("cancel while waiting for the device")
         << DeviceType::SorrelReceiver << N << Image::Default << write_fails << clean << 0 << 50 << 400 << 20 << Action::CancelOnStarted
-        << Expect{Status::Timeout, 1, false, 0, false, old};
+        << Expect{Status::Timeout, 1, false, 0, false, old} << QStringLiteral("update of SorrelReceiver DEV-1 timed out");
     QTest::newRow("cancel after the restart")
         << DeviceType::SorrelHeadset << U << Image::Default << none << clean << 0 << 300 << 3000 << 20 << Action::CancelOnRebooting
-        << Expect{Status::Finished, 0, true, 1, true, flashed};
+        << Expect{Status::Finished, 0, true, 1, true, flashed} << QStringLiteral("");
     // clang-format on
 }
 
@@ -289,6 +320,8 @@ void TestFirmwareUpdate::updateMatrix() {
     QFETCH(int, driverPauseMs);
     QFETCH(Action, action);
     QFETCH(Expect, expect);
+    QFETCH(QString, warning);
+    const WarningCapture warnings;
 
     FirmwareHarness harness;
     HidSim::Timings bus = TestSupport::fastBusTimings();
@@ -451,6 +484,10 @@ void TestFirmwareUpdate::updateMatrix() {
         QVERIFY2(state.firmware.startsWith(expect.firmware), qPrintable(state.firmware));
     }
     QVERIFY(HidSim::device(bystander).present);
+    const QStringList seen = warnings.lines();
+    QCOMPARE(seen.size(), warning.isEmpty() ? 0 : 1);
+    if (!warning.isEmpty())
+        QVERIFY2(QRegularExpression(warning).match(seen.first()).hasMatch(), qPrintable(seen.first()));
 }
 
 void TestFirmwareUpdate::repairMatrix_data() {
