@@ -16,8 +16,9 @@ BASE_PACKAGES="build-essential cmake ninja-build ccache pkg-config
 # msitools and wixl to build and read the Qt-free form of the .msi, Python to pack the one-file update, a
 # private D-Bus, curl for the download benchmark, minisign to make the keys and signatures the tests check our reader against; for
 # the packages: Debian's checkers, the QML import scanner, a desktop's launcher and a clean Debian root; the
-# accessibility bus and its Python client for the walk from outside (tests/ui/atspi_walk.sh).
-TEST_PACKAGES="xvfb xauth x11-utils xdotool qml-module-qttest clang g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 msitools wixl dbus curl python3
+# accessibility bus and its Python client for the walk from outside (tests/ui/atspi_walk.sh); clang-format
+# for the format check.
+TEST_PACKAGES="clang-format xvfb xauth x11-utils xdotool qml-module-qttest clang g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 msitools wixl dbus curl python3
  minisign osslsigncode lintian desktop-file-utils appstream qtdeclarative5-dev-tools libglib2.0-bin procps mmdebstrap
  at-spi2-core python3-pyatspi"
 

@@ -6,7 +6,9 @@
 #   scripts/test.sh --windows  syntax check of every source for Windows with MinGW-w64, and the Windows
 #                              programs that need no Qt run under Wine
 #   scripts/test.sh --fuzz     every fuzz target for 20 s (clang, ASan + UBSan), after replaying kept inputs
-#   scripts/test.sh --ci       normal, ASan + UBSan, TSan, the short fuzz run and the Windows checks, in that order
+#   scripts/test.sh --format   clang-format in check mode over the shipped folders
+#   scripts/test.sh --ci       the format check, normal, ASan + UBSan, TSan, the short fuzz run and the Windows
+#                              checks, in that order
 #   scripts/test.sh --clean-install  the .deb installed and started in a minimal Debian root (root, network)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -53,6 +55,16 @@ tsan() {
         run_suite "$top/build-tsan" -L 'io|sim|firmware|online'
 }
 
+# The folders that ship; a file that differs from .clang-format fails the run, named with its differences.
+format_check() {
+    local files
+    mapfile -t files < <(cd "$top" && git ls-files -- 'app/*.cpp' 'app/*.h' 'base/*.cpp' 'base/*.h' \
+        'common/*.cpp' 'common/*.h' 'dfu/*.cpp' 'dfu/*.h' 'hiddfu/*.cpp' 'hiddfu/*.h' 'io/*.cpp' 'io/*.h' \
+        'mediator/*.cpp' 'mediator/*.h' 'updater/*.cpp' 'updater/*.h' 'platform/*.cpp' 'platform/*.h')
+    (cd "$top" && clang-format --dry-run --Werror "${files[@]}")
+    echo "Format check: ${#files[@]} files match .clang-format"
+}
+
 windows() {
     "$top/scripts/windows-check.sh"
     "$top/scripts/windows-run.sh"
@@ -65,7 +77,9 @@ case "${1:-}" in
     --windows) windows ;;
     --clean-install) clean_install ;;
     --fuzz) "$top/fuzz/run" 20 ;;
+    --format) format_check ;;
     --ci)
+        format_check
         normal
         asan
         tsan
@@ -73,7 +87,7 @@ case "${1:-}" in
         windows
         ;;
     *)
-        sed -n '2,10p' "$0"
+        sed -n '2,12p' "$0"
         exit 2
         ;;
 esac
