@@ -17,6 +17,7 @@
 #include "base/logging.h"
 #include "common/appextension.h"
 #include "io/version.h"
+#include "meldraversion.h"
 
 #ifndef ARCA_INSTALLER
 #include "common/othersoftware.h"
@@ -32,7 +33,10 @@
 
 namespace {
 
-constexpr Global::Version kApplicationVersion(Global::Version::compose(1, 2, 217), 0);
+constexpr Global::Version kApplicationVersion(Global::Version::compose(MELDRA_VERSION_MAJOR,
+                                                                       MELDRA_VERSION_MINOR,
+                                                                       MELDRA_VERSION_PATCH),
+                                              MELDRA_VERSION_BUILD);
 const char* const kOrganizationName = "arca";
 const char* const kOrganizationDomain = "arca.example";
 

@@ -22,6 +22,20 @@ trap 'rm -rf "$extra"' EXIT
 cp /usr/include/zlib.h /usr/include/zconf.h "$extra/"
 cp -r /usr/include/sodium.h /usr/include/sodium "$extra/"
 flags+=(-isystem "$extra")
+# What CMake makes from the project's version: the version header and the resource scripts with manifests.
+version=$(sed -n 's/^project(Meldra VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+IFS=. read -r v_major v_minor v_patch v_build <<<"$version"
+from_template() { # TEMPLATE OUTPUT
+    sed -e "s|@PROJECT_VERSION_MAJOR@|$v_major|; s|@PROJECT_VERSION_MINOR@|$v_minor|" \
+        -e "s|@PROJECT_VERSION_PATCH@|$v_patch|; s|@PROJECT_VERSION_TWEAK@|${v_build:-0}|" \
+        -e "s|@MELDRA_VERSION@|$version|g; s|@MELDRA_VERSION_COMMA@|${version//./,}|g" \
+        -e "s|@CMAKE_CURRENT_SOURCE_DIR@|$top/app|g; s|@CMAKE_CURRENT_BINARY_DIR@|$extra|g" "$1" >"$2"
+}
+from_template app/meldraversion.h.in "$extra/meldraversion.h"
+for template in app/*.manifest.in app/*.rc.in; do
+    name=$(basename "$template" .in)
+    from_template "$template" "$extra/$name"
+done
 moc=$(pkg-config --variable=host_bins Qt5Core 2>/dev/null)/moc
 [ -x "$moc" ] || moc=/usr/lib/qt5/bin/moc
 while read -r src name; do
@@ -45,10 +59,8 @@ for f in "${sources[@]}"; do
         fi
     done
 done
-for rc in app/*.rc; do
-    [ -e "$rc" ] || continue
-    if ! (cd "$(dirname "$rc")" && x86_64-w64-mingw32-windres -i "$(basename "$rc")" -O coff \
-            -o /tmp/windows-check.res) 2>/tmp/windows-check.err; then
+for rc in "$extra"/*.rc; do
+    if ! x86_64-w64-mingw32-windres -i "$rc" -O coff -o /tmp/windows-check.res 2>/tmp/windows-check.err; then
         echo "FAILED: $rc"
         head -20 /tmp/windows-check.err
         failed=$((failed + 1))

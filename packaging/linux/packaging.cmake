@@ -5,7 +5,8 @@ set(generated ${CMAKE_CURRENT_BINARY_DIR}/linux)
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/udev/70-meldra-headsets.rules DESTINATION lib/udev/rules.d
     COMPONENT ${MELDRA_COMPONENT})
 install(FILES ${linux}/${MELDRA_APP_ID}.desktop DESTINATION share/applications COMPONENT ${MELDRA_COMPONENT})
-install(FILES ${linux}/${MELDRA_APP_ID}.metainfo.xml DESTINATION share/metainfo COMPONENT ${MELDRA_COMPONENT})
+configure_file(${linux}/${MELDRA_APP_ID}.metainfo.xml.in ${generated}/${MELDRA_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${generated}/${MELDRA_APP_ID}.metainfo.xml DESTINATION share/metainfo COMPONENT ${MELDRA_COMPONENT})
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/icons/${MELDRA_APP_ID}.svg DESTINATION share/icons/hicolor/scalable/apps
     COMPONENT ${MELDRA_COMPONENT})
 foreach(size 48 128 256)
@@ -18,14 +19,15 @@ install(PROGRAMS ${linux}/sonella-uninstall DESTINATION bin COMPONENT ${MELDRA_P
 
 # Compressed without names or dates in the header, so that the same sources give the same package.
 file(MAKE_DIRECTORY ${generated})
+# The version in them comes from the project's.
 foreach(source man/Meldra.1 man/Installer.1 changelog)
     get_filename_component(name ${source} NAME)
-    execute_process(COMMAND gzip -9 -n -c ${linux}/${source} OUTPUT_FILE ${generated}/${name}.gz
+    configure_file(${linux}/${source}.in ${generated}/${name} @ONLY)
+    execute_process(COMMAND gzip -9 -n -c ${generated}/${name} OUTPUT_FILE ${generated}/${name}.gz
         RESULT_VARIABLE gzip_result)
     if(NOT gzip_result EQUAL 0)
         message(FATAL_ERROR "gzip ${source} failed")
     endif()
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${linux}/${source})
 endforeach()
 install(FILES ${generated}/Meldra.1.gz DESTINATION share/man/man1 COMPONENT ${MELDRA_COMPONENT})
 install(FILES ${generated}/changelog.gz DESTINATION share/doc/meldra COMPONENT ${MELDRA_COMPONENT})
