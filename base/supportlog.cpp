@@ -81,17 +81,21 @@ void SupportLog::flush() {
 }
 
 void SupportLog::handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (SupportLog* const log = g_active.load()) {
+        log->enqueue(QStringLiteral("%1 %2 %3: %4\n")
+                         .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs),
+                              QLatin1String(typeName(type)),
+                              QLatin1String(context.category != nullptr ? context.category : "default"),
+                              message));
+        // The handler before this one ends the program on a fatal message: the line must be in the file
+        // first. The writer never logs through Qt, so it cannot be the one waiting here.
+        if (type == QtFatalMsg && std::this_thread::get_id() != log->m_thread.get_id()) {
+            log->flush();
+        }
+    }
     if (const QtMessageHandler previous = g_previous.load()) {
         previous(type, context, message);
     }
-    SupportLog* const log = g_active.load();
-    if (log == nullptr) {
-        return;
-    }
-    log->enqueue(
-        QStringLiteral("%1 %2 %3: %4\n")
-            .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), QLatin1String(typeName(type)),
-                 QLatin1String(context.category != nullptr ? context.category : "default"), message));
 }
 
 void SupportLog::enqueue(QString line) {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "base/logging.h"
+
 namespace Platform {
 
 namespace {
@@ -19,6 +21,9 @@ bool SleepInhibitor::setSleepEnabled(bool enabled) {
     const bool accepted = ::SetThreadExecutionState(state) != 0;
     if (accepted) {
         m_handle = enabled ? -1 : 0;
+    } else {
+        qCWarning(lcPlatform) << (enabled ? "allowing sleep again" : "holding off sleep")
+                              << "failed: SetThreadExecutionState, error" << ::GetLastError();
     }
     return accepted;
 }
