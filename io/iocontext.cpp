@@ -2,6 +2,8 @@
 
 #include <hidapi.h>
 
+#include "base/logging.h"
+
 namespace Io {
 
 namespace {
@@ -24,6 +26,12 @@ private:
 IoContext::IoContext() {
     const std::lock_guard<std::recursive_mutex> guard(m_mutex);
     m_initialized = hid_init() == 0;
+    if (!m_initialized) {
+        const wchar_t* why = hid_error(nullptr);
+        qCWarning(lcIo).noquote() << "no device can be reached: starting the HID library failed:"
+                                  << (why != nullptr ? QString::fromWCharArray(why)
+                                                     : QStringLiteral("no reason given"));
+    }
 }
 
 IoContext::~IoContext() {

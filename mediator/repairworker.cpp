@@ -43,7 +43,8 @@ void RepairWorker::operator()() const {
             switch (Io::DeviceReply::repairProgress(*state)) {
                 case Io::DeviceReply::RepairProgress::Failed:
                     qCWarning(lcFirmware).noquote()
-                        << "repair of" << name << "failed: the receiver reported state" << *state;
+                        << "repair of" << name << "failed: the receiver reported state"
+                        << QStringLiteral("0x%1").arg(*state, 2, 16, QLatin1Char('0'));
                     session.storeStatus(Status::Failed);
                     break;
                 case Io::DeviceReply::RepairProgress::Finished:

@@ -75,6 +75,13 @@ private:
     QtMessageHandler m_previous;
 };
 
+// A failed operation warns once, with the reason pattern describes; one that did not fail not at all.
+void expectOneWarning(const QStringList& seen, const QString& pattern) {
+    QVERIFY2(seen.size() == (pattern.isEmpty() ? 0 : 1), qPrintable(seen.join(QLatin1Char('\n'))));
+    if (!pattern.isEmpty())
+        QVERIFY2(QRegularExpression(pattern).match(seen.first()).hasMatch(), qPrintable(seen.first()));
+}
+
 // An image for the update-mode identity of a type, with a valid suffix.
 QByteArray makeImage(quint16 product_id, int payload_size, quint8 fill) {
     std::vector<std::uint8_t> bytes(static_cast<size_t>(payload_size), fill);
@@ -484,10 +491,7 @@ void TestFirmwareUpdate::updateMatrix() {
         QVERIFY2(state.firmware.startsWith(expect.firmware), qPrintable(state.firmware));
     }
     QVERIFY(HidSim::device(bystander).present);
-    const QStringList seen = warnings.lines();
-    QCOMPARE(seen.size(), warning.isEmpty() ? 0 : 1);
-    if (!warning.isEmpty())
-        QVERIFY2(QRegularExpression(warning).match(seen.first()).hasMatch(), qPrintable(seen.first()));
+    expectOneWarning(warnings.lines(), warning);
 }
 
 void TestFirmwareUpdate::repairMatrix_data() {
@@ -498,6 +502,7 @@ void TestFirmwareUpdate::repairMatrix_data() {
     QTest::addColumn<Status>("final");
     QTest::addColumn<bool>("repairing");
     QTest::addColumn<int>("repairEnd");
+    QTest::addColumn<QString>("warning");
 
     const HidSim::Faults none;
     HidSim::Faults write_fails;
@@ -510,25 +515,30 @@ void TestFirmwareUpdate::repairMatrix_data() {
     pulled.unplugAfterWrites = 4;
 
     QTest::newRow("paired") << DeviceType::SorrelReceiver << 0x40 << none << false << Status::Finished << true
-                            << 0;
+                            << 0 << QStringLiteral("");
     QTest::newRow("failed 0x08") << DeviceType::SorrelReceiver << 0x08 << none << false << Status::Failed
-                                 << true << 1;
+                                 << true << 1 << QStringLiteral("failed: the receiver reported state 0x08");
     QTest::newRow("failed 0x20") << DeviceType::SorrelReceiver << 0x20 << none << false << Status::Failed
-                                 << true << 1;
+                                 << true << 1 << QStringLiteral("failed: the receiver reported state 0x20");
     QTest::newRow("plus paired") << DeviceType::SorrelPlusReceiver << 0x40 << none << false
-                                 << Status::Finished << true << 0;
-    QTest::newRow("plus failed") << DeviceType::SorrelPlusReceiver << 0x08 << none << false << Status::Failed
-                                 << true << 1;
+                                 << Status::Finished << true << 0 << QStringLiteral("");
+    QTest::newRow("plus failed")
+        << DeviceType::SorrelPlusReceiver << 0x08 << none << false << Status::Failed << true << 1
+        << QStringLiteral("repair of SorrelPlusReceiver R-1 failed: the receiver reported state 0x08");
     QTest::newRow("canceled") << DeviceType::SorrelReceiver << -1 << none << true << Status::Canceled << true
-                              << 1;
-    QTest::newRow("start refused") << DeviceType::SorrelReceiver << 0x40 << write_fails << false
-                                   << Status::DeviceError << false << 0;
+                              << 1 << QStringLiteral("");
+    QTest::newRow("start refused")
+        << DeviceType::SorrelReceiver << 0x40 << write_fails << false << Status::DeviceError << false << 0
+        << QStringLiteral("repair of SorrelReceiver R-1 failed: the start reports to .* were not taken");
     QTest::newRow("does not open") << DeviceType::SorrelReceiver << 0x40 << open_fails << false
-                                   << Status::DeviceError << false << 0;
-    QTest::newRow("stops answering") << DeviceType::SorrelReceiver << 0x40 << silent << false
-                                     << Status::DeviceError << true << 0;
+                                   << Status::DeviceError << false << 0
+                                   << QStringLiteral("repair of SorrelReceiver R-1 failed: .* no open");
+    QTest::newRow("stops answering")
+        << DeviceType::SorrelReceiver << 0x40 << silent << false << Status::DeviceError << true << 0
+        << QStringLiteral("repair of SorrelReceiver R-1 failed: no answer to the state poll");
     QTest::newRow("unplugged while pairing")
-        << DeviceType::SorrelReceiver << -1 << pulled << false << Status::DeviceError << true << 0;
+        << DeviceType::SorrelReceiver << -1 << pulled << false << Status::DeviceError << true << 0
+        << QStringLiteral("repair of SorrelReceiver R-1 failed: no answer to the state poll");
 }
 
 void TestFirmwareUpdate::repairMatrix() {
@@ -539,6 +549,8 @@ void TestFirmwareUpdate::repairMatrix() {
     QFETCH(Status, final);
     QFETCH(bool, repairing);
     QFETCH(int, repairEnd);
+    QFETCH(QString, warning);
+    const WarningCapture warnings;
 
     FirmwareHarness harness;
     const QString serial = QStringLiteral("R-1");
@@ -572,6 +584,7 @@ void TestFirmwareUpdate::repairMatrix() {
     if (repairing)
         QVERIFY(reportsWritten(0xffa0, serial, FirmwareHarness::kRepairPoll) > 0);
     QCOMPARE(reportsWritten(0xff00), 0);
+    expectOneWarning(warnings.lines(), warning);
 }
 
 void TestFirmwareUpdate::progressIsSignalledOnChange() {
