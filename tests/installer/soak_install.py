@@ -15,6 +15,7 @@ import argparse
 import json
 import os
 import random
+import re
 import shutil
 import signal
 import subprocess
@@ -66,6 +67,9 @@ class Soak:
         self.args = args
         self.build = os.path.abspath(args.build)
         self.bundle = os.path.join(self.build, "installer-bundle")
+        # The version the package carries, as CPack was configured with it.
+        with open(os.path.join(self.build, "CPackConfig.cmake"), encoding="utf-8") as config:
+            self.version = re.search(r'set\(CPACK_PACKAGE_VERSION "([0-9.]+)"\)', config.read()).group(1)
         self.work = tempfile.mkdtemp(prefix="meldra-install-soak-")
         home = os.path.join(self.work, "home")
         run = os.path.join(self.work, "run")
@@ -115,7 +119,7 @@ class Soak:
                                      stderr=subprocess.STDOUT, text=True)
         except (OSError, subprocess.TimeoutExpired) as e:
             return False, "--version: %s" % e
-        if version.returncode != 0 or "1.2.217.0" not in version.stdout:
+        if version.returncode != 0 or self.version not in version.stdout:
             return False, "--version exited %d: %s" % (version.returncode, version.stdout.strip()[-300:])
         program = subprocess.Popen([exe], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                    start_new_session=True)
