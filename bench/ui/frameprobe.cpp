@@ -4,11 +4,15 @@
 // two builds can be compared. With UIBENCH_CLICKS set ("item:page,item:page", UIBENCH_CLICK_ROUNDS times
 // over), a person clicks: each click is handed to the GUI thread as input is, whenever that thread is
 // busy, and the time from handing it over to the page named after it being current is reported as
-// "click <item> <ns>". Nothing else; the program under test is not touched.
+// "click <item> <ns>". With UIBENCH_STALLS set, a 5 ms timer on the GUI thread reports every gap of more
+// than 20 ms between two of its ticks as "gap <ns> <at>": a time in which no frame could have been made.
+// With UIBENCH_WATCH ("object:property") each change of that property of the named object is reported as
+// "watch <value> <at>". Nothing else; the program under test is not touched.
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QImage>
+#include <QMetaProperty>
 #include <QMouseEvent>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -19,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <thread>
 
 #include <fcntl.h>
@@ -97,17 +102,39 @@ void clickAway(QQuickWindow* window, QStringList steps, int rounds, int pause_ms
             const QString item = step.section(QLatin1Char(':'), 0, 0);
             const QString page = step.section(QLatin1Char(':'), 1, 1);
             for (int attempt = 0; attempt < 100; ++attempt) {
-                std::atomic<int> outcome{0};  // 1 on the page, -1 nothing to click
+                std::atomic<int> outcome{0};  // 1 on the page, 2 clicked, the page still to come, -1 nothing to click
                 const long long posted = monotonicNs();
                 QMetaObject::invokeMethod(
                     window,
                     [window, item, page, &outcome] {
-                        QQuickItem* shown = clickItem(window, item) ? currentPage(window) : nullptr;
-                        outcome.store(shown && shown->objectName() == page ? 1 : -1);
+                        if (!clickItem(window, item)) {
+                            outcome.store(-1);
+                            return;
+                        }
+                        QQuickItem* shown = currentPage(window);
+                        outcome.store(shown && shown->objectName() == page ? 1 : 2);
                     },
                     Qt::QueuedConnection);
                 while (outcome.load() == 0) {
                     std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
+                // A page that follows a signal from another thread (an update's start) comes a little later.
+                for (int look = 0; outcome.load() == 2 && look < 3000; ++look) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    std::atomic<int> shown_page{0};
+                    QMetaObject::invokeMethod(
+                        window,
+                        [window, page, &shown_page] {
+                            QQuickItem* shown = currentPage(window);
+                            shown_page.store(shown && shown->objectName() == page ? 1 : -1);
+                        },
+                        Qt::QueuedConnection);
+                    while (shown_page.load() == 0) {
+                        std::this_thread::sleep_for(std::chrono::microseconds(200));
+                    }
+                    if (shown_page.load() == 1) {
+                        outcome.store(1);
+                    }
                 }
                 if (outcome.load() == 1) {
                     reportLine(
@@ -135,6 +162,61 @@ void startClicking(QQuickWindow* window) {
     std::thread(clickAway, window, steps, rounds > 0 ? rounds : 5, pause_ms).detach();
 }
 
+// GUI thread: the stall meter, armed once the window is up, so that loading does not count.
+void startStallMeter(QQuickWindow* window) {
+    if (!qEnvironmentVariableIsSet("UIBENCH_STALLS")) {
+        return;
+    }
+    auto* timer = new QTimer(window);
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->setInterval(5);
+    auto last = std::make_shared<long long>(0);
+    QObject::connect(timer, &QTimer::timeout, window, [last] {
+        const long long now = monotonicNs();
+        // Every gap of more than 20 ms, so that a long one can be placed against what the window did then.
+        if (*last != 0 && now - *last > 20000000) {
+            reportLine(QStringLiteral("gap %1 %2\n").arg(now - *last).arg(now).toLatin1());
+        }
+        *last = now;
+    });
+    QTimer::singleShot(2000, timer, [timer] { timer->start(); });
+}
+
+// GUI thread: reports a property of a named object whenever it changes, found once the page is loaded.
+void startWatching(QQuickWindow* window) {
+    const QStringList watch = QString::fromLocal8Bit(qgetenv("UIBENCH_WATCH")).split(QLatin1Char(':'));
+    if (watch.size() != 2) {
+        return;
+    }
+    QTimer::singleShot(1000, window, [window, watch] {
+        QObject* target = window->findChild<QObject*>(watch.at(0));
+        if (!target) {
+            reportLine("watch-missing 0 0\n");
+            return;
+        }
+        const QByteArray name = watch.at(1).toLatin1();
+        const int index = target->metaObject()->indexOfProperty(name.constData());
+        const QMetaProperty property = target->metaObject()->property(index);
+        if (index < 0 || !property.hasNotifySignal()) {
+            reportLine("watch-missing 0 0\n");
+            return;
+        }
+        auto* relay = new QTimer(target);  // a slot to connect the notify signal to
+        relay->setSingleShot(true);
+        relay->setInterval(0);
+        QObject::connect(relay, &QTimer::timeout, target, [target, name] {
+            reportLine(QStringLiteral("watch %1 %2\n")
+                           .arg(target->property(name.constData()).toString())
+                           .arg(monotonicNs())
+                           .toLatin1());
+        });
+        const int start = relay->metaObject()->indexOfMethod("start()");
+        QObject::connect(target, property.notifySignal(), relay, relay->metaObject()->method(start),
+                         Qt::DirectConnection);
+        reportLine(QStringLiteral("watch %1 %2\n").arg(property.read(target).toString()).arg(monotonicNs()).toLatin1());
+    });
+}
+
 void reportFirstFrame() {
     if (!g_reported.exchange(true)) {
         report("first-frame");
@@ -151,14 +233,17 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         Q_UNUSED(event)
         if (auto* window = qobject_cast<QQuickWindow*>(watched)) {
+            // First: what follows gives the window children, whose events would come back here.
+            QCoreApplication::instance()->removeEventFilter(this);
             report("window");
             connect(window, &QQuickWindow::frameSwapped, window, reportFirstFrame, Qt::DirectConnection);
             startClicking(window);
+            startStallMeter(window);
+            startWatching(window);
             if (const char* grab = std::getenv("UIBENCH_GRAB")) {
                 const QString path = QString::fromLocal8Bit(grab);
                 QTimer::singleShot(1000, window, [window, path] { window->grabWindow().save(path); });
             }
-            QCoreApplication::instance()->removeEventFilter(this);
             deleteLater();
         }
         return false;
