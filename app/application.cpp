@@ -144,6 +144,10 @@ QObject* Application::appExtension() const {
 QObject* Application::updateManager() const {
     return m_updateManager.get();
 }
+
+void Application::holdOnlineChecks(bool held) {
+    m_updateManager->setHeld(held);
+}
 QObject* Application::firmwareUpdateMediator() const {
     return m_firmwareUpdateMediator.get();
 }

@@ -57,6 +57,8 @@ public:
     [[nodiscard]] QObject* updateManager() const;
     [[nodiscard]] QObject* firmwareUpdateMediator() const;
     [[nodiscard]] QObject* softwareUpdateMediator() const;
+    // Online checks that QML asks for wait while held, and are made when released.
+    void holdOnlineChecks(bool held);
 #else
     [[nodiscard]] QObject* appExtension() const;
     [[nodiscard]] QObject* installerMediator() const;

@@ -6,6 +6,7 @@
 #include <QQmlContext>
 #include <QQuickWindow>
 #include <QResource>
+#include <QTimer>
 #include <QUrl>
 #include <functional>
 #include <memory>
@@ -24,6 +25,7 @@ namespace {
 
 #ifndef ARCA_INSTALLER
 constexpr int kTakeOverMs = 10000;
+constexpr int kOnlineChecksLatestMs = 3000;
 const char* const kSupportLogName = "meldra";
 #else
 const char* const kSupportLogName = "installer";
@@ -114,9 +116,21 @@ int runEngine(Application& app) {
             }
         },
         Qt::QueuedConnection);
+#ifndef ARCA_INSTALLER
+    // The first page asks for offers as it completes; the network stack that this starts (its plugins,
+    // threads and the connections) has nothing to show before the first frame. A window that is never
+    // shown still asks, a little later.
+    app.holdOnlineChecks(true);
+    QTimer::singleShot(kOnlineChecksLatestMs, &app, [&app] { app.holdOnlineChecks(false); });
+#endif
     engine->load(url);
     // The rest of the fonts follow the first frame too.
-    afterFirstFrame(*engine, &app, [] {
+    afterFirstFrame(*engine, &app, [&app] {
+#ifndef ARCA_INSTALLER
+        app.holdOnlineChecks(false);
+#else
+        Q_UNUSED(app)
+#endif
         keepLargeBlocksInOwnMappings();
         if (!kFirstPageFonts.isEmpty()) {
             loadFonts(false);

@@ -141,7 +141,7 @@ UpdateDownloader::Completer::Completer(UpdateDownloader* downloader, Global::Id 
     QT_WARNING_DISABLE_DEPRECATED
     request.setAttribute(QNetworkRequest::FollowRedirectsAttribute, true);
     QT_WARNING_POP
-    m_reply = m_downloader->m_network.get(request);
+    m_reply = m_downloader->network().get(request);
     connect(m_reply, &QNetworkReply::readyRead, this, &Completer::readyReadSlot);
     connect(m_reply, &QNetworkReply::finished, this, &Completer::finishedSlot);
 #if QT_VERSION >= QT_VERSION_CHECK(5, 15, 0)
@@ -595,6 +595,13 @@ void UpdateDownloader::setPublicKey(const std::optional<Minisign::PublicKey>& ke
 
 void UpdateDownloader::add(std::shared_ptr<Completer> completer) {
     m_completers.append(std::move(completer));
+}
+
+QNetworkAccessManager& UpdateDownloader::network() {
+    if (!m_network) {
+        m_network = std::make_unique<QNetworkAccessManager>();
+    }
+    return *m_network;
 }
 
 bool UpdateDownloader::isPending(Global::Id id) const {

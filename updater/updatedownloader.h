@@ -84,8 +84,11 @@ private:
     void add(std::shared_ptr<Completer> completer);
     void remove(const Completer* completer);
 
-    // Declared before the completers so that it outlives them: their replies belong to it.
-    QNetworkAccessManager m_network;
+    // Made by the first request: making one loads the network stack's plugins, which a program that
+    // checks nothing (or not yet) has no use for. Declared before the completers so that it outlives them:
+    // their replies belong to it.
+    [[nodiscard]] QNetworkAccessManager& network();
+    std::unique_ptr<QNetworkAccessManager> m_network;
     QVector<std::shared_ptr<Completer>> m_completers;
     QString m_directory;
     QString m_baseUrl;

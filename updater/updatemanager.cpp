@@ -114,18 +114,42 @@ void UpdateManager::checkFirmware(UpdateDownloader* downloader, Entries* entries
                         : downloader->checkHeadsetFirmware(model, version, revision);
 }
 
+void UpdateManager::setHeld(bool held) {
+    m_held = held;
+    if (held) {
+        return;
+    }
+    const std::vector<std::function<void()>> checks = std::move(m_heldChecks);
+    m_heldChecks.clear();
+    for (const auto& check : checks) {
+        check();
+    }
+}
+
 void UpdateManager::checkReceiverUpdate(const QString& _model, const QString& _version,
                                         const QString& _revision) {
+    if (m_held) {
+        m_heldChecks.emplace_back([=] { checkReceiverUpdate(_model, _version, _revision); });
+        return;
+    }
     checkFirmware(m_receiverDownloader, &m_receiverEntries, _model, _version, _revision);
 }
 
 void UpdateManager::checkHeadsetUpdate(const QString& _model, const QString& _version,
                                        const QString& _revision) {
+    if (m_held) {
+        m_heldChecks.emplace_back([=] { checkHeadsetUpdate(_model, _version, _revision); });
+        return;
+    }
     checkFirmware(m_headsetDownloader, &m_headsetEntries, _model, _version, _revision);
 }
 
 void UpdateManager::checkSoftwareUpdate(const QString& _platform, const QString& _version) {
     if (!m_programChecks) {
+        return;
+    }
+    if (m_held) {
+        m_heldChecks.emplace_back([=] { checkSoftwareUpdate(_platform, _version); });
         return;
     }
     Global::Version version = Global::Version::fromString(_version, 10);

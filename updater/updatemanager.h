@@ -3,8 +3,10 @@
 #include <QHashFunctions>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 #include "base/smarttype.h"
 #include "updater/globalid.h"
@@ -32,6 +34,10 @@ public:
     // runs from and by its key; one made for tests and tools always asks.
     [[nodiscard]] bool checksProgram() const { return m_programChecks; }
     void setChecksProgram(bool checks) { m_programChecks = checks; }
+    // While held, checks wait, in order, and are made when it is released: the program holds them until
+    // its window is on screen, so that the network stack starts after the first frame.
+    void setHeld(bool held);
+
     // The key every download must be signed with; defaults to the compiled-in one.
     void setPublicKey(const std::optional<Minisign::PublicKey>& key);
     // What a downloaded firmware image must pass (UpdateDownloader::setFirmwareCheck); none keeps none.
@@ -90,6 +96,8 @@ private:
     Entries m_headsetEntries;
     Entries m_softwareEntries;
     bool m_programChecks = true;
+    bool m_held = false;
+    std::vector<std::function<void()>> m_heldChecks;
 };
 
 }  // namespace Updater
