@@ -48,12 +48,12 @@ T.ApplicationWindow {
         installerMediator.install()
         if (installerMediator.status === UIInstallerMediator.Started) {
             appExtension.setCloseButtonEnabled(window, false)
-            stack.replace(progressPage, {}, T.StackView.Immediate)
+            stack.show(progressPage)
         } else if (installerMediator.status === UIInstallerMediator.Closing) {
             appExtension.setCloseButtonEnabled(window, false)
             waitingForProgram = true
         } else if (!fromErrorPage) {
-            stack.replace(errorPage, {}, T.StackView.Immediate)
+            stack.show(errorPage)
         }
     }
 
@@ -63,11 +63,11 @@ T.ApplicationWindow {
         function onStatusChanged() {
             if (window.installerMediator.status === UIInstallerMediator.Installing) {
                 window.waitingForProgram = false
-                stack.replace(progressPage, {}, T.StackView.Immediate)
+                stack.show(progressPage)
             } else if (window.installerMediator.status === UIInstallerMediator.Failed) {
                 window.waitingForProgram = false
                 window.appExtension.setCloseButtonEnabled(window, true)
-                stack.replace(errorPage, {}, T.StackView.Immediate)
+                stack.show(errorPage)
             }
         }
     }
@@ -109,10 +109,10 @@ T.ApplicationWindow {
                 function onStatusChanged() {
                     if (window.installerMediator.status === UIInstallerMediator.Finished) {
                         window.appExtension.setCloseButtonEnabled(window, true)
-                        stack.replace(finalPage, {}, T.StackView.Immediate)
+                        stack.show(finalPage)
                     } else if (window.installerMediator.status === UIInstallerMediator.Failed) {
                         window.appExtension.setCloseButtonEnabled(window, true)
-                        stack.replace(errorPage, {}, T.StackView.Immediate)
+                        stack.show(errorPage)
                     }
                 }
             }

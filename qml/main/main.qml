@@ -132,7 +132,7 @@ T.ApplicationWindow {
         }
 
         function showPage(component, properties) {
-            stackView.replace(component, properties || {}, T.StackView.Immediate)
+            stackView.show(component, properties)
         }
 
         function showWelcome() {

@@ -18,6 +18,11 @@ T.Button {
     hoverEnabled: false
     // Set here: Qt names a button from its text only when the text changes after a screen reader started.
     Accessible.name: text
+    // Qt Quick 5.15 reports no disabled state, a button's role always offers Press, and a role set here
+    // is reset when a screen reader starts: a disabled button steps aside for its text, which reads as a
+    // label and takes neither Press nor the focus.
+    Accessible.ignored: !enabled
+    activeFocusOnTab: enabled
 
     // The two values in which the main program's copy of this control differs.
     QtObject {
@@ -40,7 +45,7 @@ T.Button {
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideRight
-        Accessible.ignored: true
+        Accessible.ignored: control.enabled
         color: control.themed(Theme.fontColorEnabled, variant.disabledTextColor,
                               Theme.fontColorPressed, Theme.fontColorHovered)
     }

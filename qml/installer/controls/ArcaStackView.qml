@@ -6,6 +6,22 @@ T.StackView {
 
     readonly property real forward: control.mirrored ? -control.width : control.width
 
+    // The page that show() made, which this view does not delete itself.
+    property Item shownPage: null
+
+    // Replaces the page at once. The new page is made and takes the focus while the old one is still
+    // there: replaced first, the old page would hand the focus to the view for a moment, and a screen
+    // reader would announce an unnamed element before every title.
+    function show(component, properties) {
+        var previous = shownPage
+        var page = component.createObject(control, properties || {})
+        page.forceActiveFocus()
+        replace(page, {}, T.StackView.Immediate)
+        shownPage = page
+        if (previous)
+            previous.destroy()
+    }
+
     // The page that comes in takes the focus, which its title holds: that is how a screen reader learns
     // of the change, and where Tab starts on the new page.
     onCurrentItemChanged: {

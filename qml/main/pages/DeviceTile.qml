@@ -36,7 +36,9 @@ ArcaButton {
 
         ArcaLabel {
             objectName: "missingLabel"
-            Accessible.ignored: true
+            // What a disabled tile reads as, the tile itself stepping aside.
+            Accessible.ignored: tile.enabled
+            Accessible.name: tile.missingText.replace("\n", " ")
             anchors.horizontalCenter: parent.horizontalCenter
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 18

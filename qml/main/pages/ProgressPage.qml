@@ -40,8 +40,9 @@ FamilyPage {
                 from: 0
                 to: 100
                 Accessible.name: page.title
-                // Qt Quick 5.15 gives no value interface to a progress bar; the description carries it.
-                Accessible.description: qsTr("%1%").arg(Math.round(value))
+                // Qt Quick 5.15 gives no value interface to a progress bar; the description carries it, in
+                // steps of ten, so that a reader is not made to announce it several times a second.
+                Accessible.description: qsTr("%1%").arg(Math.floor(value / 10) * 10)
             }
         }
 

@@ -17,8 +17,10 @@ Row {
         font.family: Theme.fontFamilyTitle
         font.pixelSize: Theme.fontSizeLarge
         font.bold: true
+        Accessible.ignored: true
     }
     ArcaLabel {
         text: parent.text
+        Accessible.ignored: true
     }
 }

@@ -57,6 +57,8 @@ Row {
         // A label takes focus only from Tab, so the ring never shows for the mouse.
         FocusRing {
             visible: parent.activeFocus
+            anchors.topMargin: 0
+            anchors.bottomMargin: 0
         }
         MouseArea {
             anchors.fill: parent
@@ -89,6 +91,8 @@ Row {
 
         FocusRing {
             visible: parent.activeFocus
+            anchors.topMargin: 0
+            anchors.bottomMargin: 0
         }
         MouseArea {
             anchors.fill: parent
