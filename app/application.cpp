@@ -81,6 +81,8 @@ Application::Application(int& argc, char** argv) : QGuiApplication(argc, argv) {
     m_updateManager->setFirmwareCheck(&UIMediator::FirmwareImage::checkDownload);
     m_firmwareUpdateMediator =
         std::make_unique<UIMediator::UIFirmwareUpdateMediator>(m_ioContext, m_deviceScanner, nullptr);
+    m_firmwareUpdateMediator->setOperationLockKey(
+        UIMediator::UIFirmwareUpdateMediator::defaultOperationLockKey());
     m_softwareUpdateMediator = std::make_unique<UIMediator::UISoftwareUpdateMediator>(nullptr);
 
     connect(m_appExtension.get(), &Common::IAppExtension::activateRequested, this,

@@ -1,11 +1,13 @@
 #include "mediator/uifirmwareupdatemediator.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <QDir>
 
 #include "base/logging.h"
 #include "dfu/imagecheck.h"
+#include "mediator/devicerules.h"
 #include "mediator/firmwareimage.h"
 #include "mediator/firmwaresession.h"
 #include "mediator/knowndevicetable.h"
@@ -17,7 +19,7 @@ namespace UIMediator {
 
 namespace {
 
-using Scanner = Io::IoDeviceScanner;
+using Rules = DeviceRules;
 
 void startThread(QThread& thread) {
     thread.start(QThread::InheritPriority);
@@ -63,74 +65,103 @@ void UIFirmwareUpdateMediator::setClosing() {
     m_session->setClosing();
 }
 
-int UIFirmwareUpdateMediator::count(DeviceType _device_type, bool _from_cache) {
-    const Io::IoDeviceInfoList devices = refreshCache(_from_cache);
-    const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(_device_type));
-    const Io::DeviceId n = KnownDeviceTable::normalModeId(u, 0);
-    return Scanner::filterByIds(devices, {u, n}).size();
+void UIFirmwareUpdateMediator::setOperationLockKey(const QString& key) {
+    if (isRunning())
+        return;
+    m_operationLock = key.isEmpty() ? nullptr : std::make_unique<Platform::OperationLock>(key);
 }
 
-bool UIFirmwareUpdateMediator::update(DeviceType _device_type, QString _firmware_path) {
-    if (isRunning())
-        return false;
-    const Io::IoDeviceInfoList devices = m_session->rescan();
-    const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(_device_type));
-    const Io::DeviceId n = KnownDeviceTable::normalModeId(u, 0);
-    const Io::IoDeviceInfoList found = Scanner::filterByIds(devices, {u, n});
-    if (found.size() != 1) {
-        qCWarning(lcFirmware).noquote()
-            << "update of" << KnownDeviceTable::describe(toFirmware(_device_type), {})
-            << "refused:" << found.size() << "such devices connected, not one";
-        return false;
-    }
+QString UIFirmwareUpdateMediator::defaultOperationLockKey() {
+    // Beside the window's single-instance lock, named after its key.
+    return QStringLiteral("a81c9c8e-efeb-4781-a362-26ddd6d15b74-devices");
+}
 
-    // The engine judges the image before the device is switched: a refused image leaves the device as it
-    // was. It still ends as an operation of its own, Started then FileError, so the page shows the error.
+bool UIFirmwareUpdateMediator::acceptsImage(const QString& path, DeviceType type) {
     // The engine reads files only, so a carried image is judged on the same kind of copy it later flashes.
-    const QString source = _firmware_path.isEmpty() ? firmwarePath(u) : _firmware_path;
     StagedImage judged;
     QString refusal;
-    const bool staged = judged.stage(source);
-    if (!staged || !DFU::checkImage(judged.fileName(), u, nullptr, &refusal)) {
-        qCWarning(lcFirmware).noquote() << "image" << QDir::toNativeSeparators(source) << "for"
-                                        << KnownDeviceTable::describe(toFirmware(_device_type), {})
-                                        << "refused:" << (staged ? refusal : judged.errorString());
-        std::unique_ptr<QThread> thread(
-            QThread::create([this] { m_session->storeStatus(Firmware::Status::FileError); }));
-        startWorker(std::move(thread), Operation::Update, _device_type);
+    const bool staged = judged.stage(path);
+    if (staged && DFU::checkImage(judged.fileName(), KnownDeviceTable::updateModeId(toFirmware(type)),
+                                  nullptr, &refusal)) {
         return true;
     }
-
-    const Io::IoDeviceInfoList normal = Scanner::filterByIds(found, {n});
-    if (normal.size() == 1) {
-        const Io::IoDeviceInfo& device_info = normal.first();
-        if (!m_session->enterUpdateMode(n, device_info.path(n)))
-            return false;
-        return startUpdateWorker(u, device_info.serialNumber(), _firmware_path);
-    }
-
-    const Io::IoDeviceInfoList waiting = Scanner::filterByIds(found, {u});
-    if (waiting.size() == 1)
-        return startUpdateWorker(u, waiting.first().serialNumber(), _firmware_path);
+    qCWarning(lcFirmware).noquote() << "image" << QDir::toNativeSeparators(path) << "for"
+                                    << KnownDeviceTable::describe(toFirmware(type), {})
+                                    << "refused:" << (staged ? refusal : judged.errorString());
     return false;
 }
 
-bool UIFirmwareUpdateMediator::repair(DeviceType _device_type) {
+bool UIFirmwareUpdateMediator::claimDevices() {
+    m_refusedAsBusy = false;
     if (isRunning())
         return false;
-    const Io::IoDeviceInfoList devices = m_session->rescan();
-    const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(_device_type));
-    const Io::DeviceId n = KnownDeviceTable::normalModeId(u, 0);
-    const Io::IoDeviceInfoList found = Scanner::filterByIds(devices, {u, n});
-    const Io::IoDeviceInfoList normal = Scanner::filterByIds(found, {n});
-    if (found.size() != 1 || normal.size() != 1) {
-        qCWarning(lcFirmware).noquote()
-            << "repair of" << KnownDeviceTable::describe(toFirmware(_device_type), {})
-            << "refused:" << normal.size() << "of" << found.size()
-            << "such devices in normal mode, not one of one";
+    if (m_operationLock && !m_operationLock->tryLock()) {
+        m_refusedAsBusy = true;
+        qCWarning(lcFirmware)
+            << "Refused an update or repair: another process is updating or repairing a device";
         return false;
     }
-    return startRepairWorker(n, normal.first().path(n), normal.first().serialNumber());
+    return true;
+}
+
+void UIFirmwareUpdateMediator::releaseDevices() {
+    if (m_operationLock && !isRunning())
+        m_operationLock->unlock();
+}
+
+int UIFirmwareUpdateMediator::count(DeviceType _device_type, bool _from_cache) {
+    return Rules::ofType(refreshCache(_from_cache), toFirmware(_device_type)).size();
+}
+
+bool UIFirmwareUpdateMediator::update(DeviceType _device_type, QString _firmware_path) {
+    if (!claimDevices())
+        return false;
+    const bool started = startUpdate(_device_type, _firmware_path);
+    if (!started)
+        releaseDevices();
+    return started;
+}
+
+bool UIFirmwareUpdateMediator::startUpdate(DeviceType type, const QString& firmware_path) {
+    const Rules::Choice choice = Rules::one(m_session->rescan(), toFirmware(type));
+    if (choice.match != Rules::Match::One) {
+        qCWarning(lcFirmware).noquote()
+            << "update of" << KnownDeviceTable::describe(toFirmware(type), {})
+            << "refused:" << choice.devices.size() << "such devices connected, not one";
+        return false;
+    }
+    const Rules::Device& device = choice.devices.first();
+
+    // The engine judges the image before the device is switched: a refused image leaves the device as it
+    // was. It still ends as an operation of its own, Started then FileError, so the page shows the error.
+    const Io::DeviceId u = KnownDeviceTable::updateModeId(device.type);
+    if (!acceptsImage(firmware_path.isEmpty() ? firmwarePath(u) : firmware_path, type)) {
+        std::unique_ptr<QThread> thread(
+            QThread::create([this] { m_session->storeStatus(Firmware::Status::FileError); }));
+        startWorker(std::move(thread), Operation::Update, type);
+        return true;
+    }
+
+    if (!device.updateMode && !m_session->enterUpdateMode(device.id(), device.info.path(device.id())))
+        return false;
+    return startUpdateWorker(u, device.info.serialNumber(), firmware_path);
+}
+
+bool UIFirmwareUpdateMediator::repair(DeviceType _device_type) {
+    if (!claimDevices())
+        return false;
+    const Rules::Choice choice = Rules::one(m_session->rescan(), toFirmware(_device_type));
+    if (choice.match != Rules::Match::One || choice.devices.first().updateMode) {
+        const auto normal = std::count_if(choice.devices.cbegin(), choice.devices.cend(),
+                                          [](const Rules::Device& device) { return !device.updateMode; });
+        qCWarning(lcFirmware).noquote()
+            << "repair of" << KnownDeviceTable::describe(toFirmware(_device_type), {}) << "refused:" << normal
+            << "of" << choice.devices.size() << "such devices in normal mode, not one of one";
+        releaseDevices();
+        return false;
+    }
+    const Rules::Device& device = choice.devices.first();
+    return startRepairWorker(device.id(), device.info.path(device.id()), device.info.serialNumber());
 }
 
 bool UIFirmwareUpdateMediator::cancel() {
@@ -147,13 +178,12 @@ bool UIFirmwareUpdateMediator::canUpdate(DeviceType _device_type, bool _from_cac
     const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(_device_type));
     const Global::Version available = firmwareVersion(firmwarePath(u));
     const Global::Version current = readVersion(_device_type, _from_cache);
-    const int in_update_mode = Scanner::filterByIds(refreshCache(_from_cache), {u}).size();
-    return available.isValid() && (current.isValid() || in_update_mode != 0) && available > current;
+    const bool in_update_mode = Rules::anyInUpdateMode(refreshCache(_from_cache), toFirmware(_device_type));
+    return available.isValid() && (current.isValid() || in_update_mode) && available > current;
 }
 
 bool UIFirmwareUpdateMediator::isDFU(DeviceType _device_type, bool _from_cache) {
-    const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(_device_type));
-    return !Scanner::filterByIds(refreshCache(_from_cache), {u}).isEmpty();
+    return Rules::anyInUpdateMode(refreshCache(_from_cache), toFirmware(_device_type));
 }
 
 bool UIFirmwareUpdateMediator::isRunning() {
@@ -196,29 +226,30 @@ Io::IoDeviceInfoList UIFirmwareUpdateMediator::refreshCache(bool from_cache) {
 }
 
 Global::Version UIFirmwareUpdateMediator::readVersion(DeviceType type, bool from_cache) {
-    const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(type));
-    const Io::DeviceId n = KnownDeviceTable::normalModeId(u, 0);
-    const Io::IoDeviceInfoList found = Scanner::filterByIds(refreshCache(from_cache), {u, n});
-    if (found.size() != 1)
-        return {};
-    const Io::IoDeviceInfoList normal = Scanner::filterByIds(found, {n});
-    if (normal.size() != 1)
-        return {};
-    return m_session->readVersion(n, normal.first().path(n));
+    const Rules::Choice choice = Rules::one(refreshCache(from_cache), toFirmware(type));
+    return choice.match == Rules::Match::One ? deviceVersion(choice.devices.first()) : Global::Version();
 }
 
 Global::Version UIFirmwareUpdateMediator::readRevision(DeviceType type, bool from_cache) {
-    const Io::DeviceId u = KnownDeviceTable::updateModeId(toFirmware(type));
-    const Io::DeviceId n = KnownDeviceTable::normalModeId(u, 0);
-    const Io::IoDeviceInfoList found = Scanner::filterByIds(refreshCache(from_cache), {u, n});
-    if (found.size() != 1)
+    const Rules::Choice choice = Rules::one(refreshCache(from_cache), toFirmware(type));
+    return choice.match == Rules::Match::One ? deviceRevision(choice.devices.first()) : Global::Version();
+}
+
+Global::Version UIFirmwareUpdateMediator::deviceVersion(const DeviceRules::Device& device) {
+    if (device.updateMode)
         return {};
-    const Io::IoDeviceInfoList normal = Scanner::filterByIds(found, {n});
-    if (normal.size() == 1)
-        return m_session->readRevision(n, normal.first().path(n));
-    if (Scanner::filterByIds(found, {u}).size() == 1)
+    return m_session->readVersion(device.id(), device.info.path(device.id()));
+}
+
+Global::Version UIFirmwareUpdateMediator::deviceRevision(const DeviceRules::Device& device) {
+    // In update mode the device answers no reports; the update protocol it speaks there is revision 2.
+    if (device.updateMode)
         return Global::Version(Global::Version::compose(2, 0, 0), 0);
-    return {};
+    return m_session->readRevision(device.id(), device.info.path(device.id()));
+}
+
+Io::IoDeviceInfoList UIFirmwareUpdateMediator::deviceList(bool from_cache) {
+    return refreshCache(from_cache);
 }
 
 bool UIFirmwareUpdateMediator::startUpdateWorker(const Io::DeviceId& update_mode_id,
@@ -264,8 +295,10 @@ void UIFirmwareUpdateMediator::startWorker(std::unique_ptr<QThread> thread, Oper
         },
         Qt::DirectConnection);
     // Connected after the direct one, so it is queued after the status was read.
-    connect(m_thread.get(), &QThread::finished, this,
-            [this, operation, type, final_status] { signalStatus(operation, final_status->load(), type); });
+    connect(m_thread.get(), &QThread::finished, this, [this, operation, type, final_status] {
+        releaseDevices();
+        signalStatus(operation, final_status->load(), type);
+    });
     m_threadStarter(*m_thread);
     // A thread that was created runs now or has already passed its finished handler. One that could not
     // be created is left by Qt with neither signal to come (and, on Windows, marked finished).
@@ -286,6 +319,7 @@ void UIFirmwareUpdateMediator::endUnstartedWorker(Operation operation, DeviceTyp
     QMetaObject::invokeMethod(
         this,
         [this, operation, type, failed = fromFirmware(failure)] {
+            releaseDevices();
             signalStatus(operation, Status::Started, type);
             signalStatus(operation, failed, type);
         },

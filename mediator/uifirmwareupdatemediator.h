@@ -13,10 +13,12 @@
 #include "io/iodeviceinfo.h"
 #include "io/iodevicescanner.h"
 #include "io/version.h"
+#include "mediator/devicerules.h"
 #include "mediator/firmwaresession.h"
 #include "mediator/firmwaretimings.h"
 #include "mediator/firmwaretypes.h"
 #include "mediator/iuimediator.h"
+#include "platform/instancelock.h"
 
 namespace DFU {
 class IUpdater;
@@ -72,6 +74,21 @@ public:
     void setThreadStarter(ThreadStarter starter);
     // The program is closing: waits for a device end at once, so the running operation ends promptly.
     void setClosing();
+    // Every process that updates or repairs (the window, the command line) holds this lock while it does,
+    // so the other refuses instead of talking to a device in the middle of a transfer. An empty key (the
+    // default, for tests that run side by side) takes no lock.
+    void setOperationLockKey(const QString& key);
+    [[nodiscard]] static QString defaultOperationLockKey();
+    // Whether the last update(), repair() or claimDevices() was refused because another process held the
+    // lock.
+    [[nodiscard]] bool refusedAsBusy() const { return m_refusedAsBusy; }
+    // Takes the lock ahead of an update or repair, for a caller that must know it owns the devices before
+    // it looks at them; false while a worker runs or another process holds it. update() and repair() take
+    // it themselves, and a worker's end lets it go; releaseDevices() lets it go when no worker runs.
+    bool claimDevices();
+    void releaseDevices();
+    // The check an image passes before the device is switched; a refused one leaves the device untouched.
+    [[nodiscard]] static bool acceptsImage(const QString& path, DeviceType type);
 
     Q_INVOKABLE int count(DeviceType _device_type, bool _from_cache = false);
     Q_INVOKABLE bool update(DeviceType _device_type, QString _firmware_path = QString());
@@ -89,6 +106,12 @@ public:
     Q_INVOKABLE QString getModelName(DeviceType _device_type);
     Q_INVOKABLE Status getLastStatus();
 
+    // Every known device with its readings, for a program that addresses them one by one (the command
+    // line). The readings are those the window shows: read once while the device stays on the bus.
+    [[nodiscard]] Io::IoDeviceInfoList deviceList(bool from_cache);
+    [[nodiscard]] Global::Version deviceVersion(const DeviceRules::Device& device);
+    [[nodiscard]] Global::Version deviceRevision(const DeviceRules::Device& device);
+
 signals:
     void updateProgressChanged(int percents, DeviceType deviceType);
     void updateStatusChanged(Status status, DeviceType deviceType);
@@ -96,6 +119,8 @@ signals:
 
 private:
     enum class Operation { Update, Repair };
+
+    bool startUpdate(DeviceType type, const QString& firmware_path);
 
     [[nodiscard]] QString firmwarePath(const Io::DeviceId& id) const;
     [[nodiscard]] Global::Version firmwareVersion(const QString& path) const;
@@ -129,6 +154,8 @@ private:
     ThreadStarter m_threadStarter;
     std::unique_ptr<QThread> m_thread;
     std::atomic<bool> m_workerDone{true};
+    std::unique_ptr<Platform::OperationLock> m_operationLock;
+    bool m_refusedAsBusy = false;
 };
 
 }  // namespace UIMediator

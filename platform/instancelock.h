@@ -2,6 +2,7 @@
 
 #include <QLocalServer>
 #include <QString>
+#include <memory>
 
 #include "base/nocopyable.h"
 
@@ -36,6 +37,26 @@ public:
 private:
     QString m_key;
     int m_handle = -1;
+};
+
+// Held while a firmware update or a repair runs, by whichever process of the deliverable runs it (the
+// window or the command line), so that one device never has two owners. It lives where the instance lock
+// lives and goes with its holder the same way, also after a crash; unlike that one, any process may take
+// it, first instance or not.
+class OperationLock : public Utils::NoCopyable {
+public:
+    explicit OperationLock(const QString& key);
+    ~OperationLock();
+
+    // False when another holder has it, or when there is no private place to keep it.
+    [[nodiscard]] bool tryLock();
+    void unlock();
+    [[nodiscard]] bool isLocked() const;
+
+private:
+    QString m_key;
+    int m_handle = -1;
+    std::unique_ptr<QSharedMemory> m_segment;
 };
 
 }  // namespace Platform

@@ -149,4 +149,43 @@ bool InstanceLock::isHeld(const QString& key) {
     return held;
 }
 
+OperationLock::OperationLock(const QString& key) : m_key(key) {}
+
+OperationLock::~OperationLock() {
+    unlock();
+}
+
+bool OperationLock::tryLock() {
+    if (m_handle >= 0) {
+        return true;
+    }
+    const QString file = instanceFile(m_key, QStringLiteral(".operation.lock"));
+    if (file.isEmpty()) {
+        return false;
+    }
+    // Close-on-exec for the same reason as the instance lock: a started program must not keep it.
+    const int handle =
+        ::open(QFile::encodeName(file).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (handle < 0) {
+        return false;
+    }
+    if (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
+        ::close(handle);
+        return false;
+    }
+    m_handle = handle;
+    return true;
+}
+
+void OperationLock::unlock() {
+    if (m_handle >= 0) {
+        ::close(m_handle);
+        m_handle = -1;
+    }
+}
+
+bool OperationLock::isLocked() const {
+    return m_handle >= 0;
+}
+
 }  // namespace Platform

@@ -78,4 +78,29 @@ bool InstanceLock::isHeld(const QString& key) {
     return segment.attach(QSharedMemory::ReadOnly);
 }
 
+OperationLock::OperationLock(const QString& key) : m_key(key) {}
+
+OperationLock::~OperationLock() = default;
+
+// The system frees a named segment with its last handle, so a crashed holder leaves nothing behind.
+bool OperationLock::tryLock() {
+    if (m_segment) {
+        return true;
+    }
+    auto segment = std::make_unique<QSharedMemory>(m_key + QStringLiteral("-operation"));
+    if (!segment->create(1, QSharedMemory::ReadWrite)) {
+        return false;
+    }
+    m_segment = std::move(segment);
+    return true;
+}
+
+void OperationLock::unlock() {
+    m_segment.reset();
+}
+
+bool OperationLock::isLocked() const {
+    return m_segment != nullptr;
+}
+
 }  // namespace Platform

@@ -9,6 +9,7 @@
 
 #include "dfu/updater.h"
 #include "hiddfu/dfusuffix.h"
+#include "platform/instancelock.h"
 #include "sim/dfufaults.h"
 #include "tests/support/files.h"
 #include "tests/support/firmwareharness.h"
@@ -647,30 +648,36 @@ void TestFirmwareUpdate::refusalsStartNothing_data() {
     QTest::addColumn<DeviceType>("type");
     QTest::addColumn<bool>("repair");
     QTest::addColumn<HidSim::Faults>("faults");
+    QTest::addColumn<bool>("busy");  // another process holds the devices
     const HidSim::Faults none;
     HidSim::Faults write_fails;
     write_fails.writeFails = true;
     HidSim::Faults open_fails;
     open_fails.openFails = true;
-    QTest::newRow("update, none") << QStringList{} << DeviceType::SorrelReceiver << false << none;
-    QTest::newRow("repair, none") << QStringList{} << DeviceType::SorrelReceiver << true << none;
+    QTest::newRow("update while another process updates")
+        << QStringList{"2:n:A"} << DeviceType::SorrelReceiver << false << none << true;
+    QTest::newRow("repair while another process updates")
+        << QStringList{"2:n:A"} << DeviceType::SorrelReceiver << true << none << true;
+    QTest::newRow("update, none") << QStringList{} << DeviceType::SorrelReceiver << false << none << false;
+    QTest::newRow("repair, none") << QStringList{} << DeviceType::SorrelReceiver << true << none << false;
     QTest::newRow("update, two receivers")
-        << QStringList{"2:n:A", "2:n:B"} << DeviceType::SorrelReceiver << false << none;
+        << QStringList{"2:n:A", "2:n:B"} << DeviceType::SorrelReceiver << false << none << false;
     QTest::newRow("repair, two receivers")
-        << QStringList{"2:n:A", "2:n:B"} << DeviceType::SorrelReceiver << true << none;
+        << QStringList{"2:n:A", "2:n:B"} << DeviceType::SorrelReceiver << true << none << false;
     QTest::newRow("update, one of each mode")
-        << QStringList{"2:n:A", "2:u:B"} << DeviceType::SorrelReceiver << false << none;
+        << QStringList{"2:n:A", "2:u:B"} << DeviceType::SorrelReceiver << false << none << false;
     QTest::newRow("repair, in update mode")
-        << QStringList{"2:u:A"} << DeviceType::SorrelReceiver << true << none;
+        << QStringList{"2:u:A"} << DeviceType::SorrelReceiver << true << none << false;
     QTest::newRow("update, other type only")
-        << QStringList{"1:n:A"} << DeviceType::SorrelReceiver << false << none;
-    QTest::newRow("update, unknown type") << QStringList{"2:n:A"} << DeviceType::Unknown << false << none;
+        << QStringList{"1:n:A"} << DeviceType::SorrelReceiver << false << none << false;
+    QTest::newRow("update, unknown type")
+        << QStringList{"2:n:A"} << DeviceType::Unknown << false << none << false;
     QTest::newRow("headset refuses enter-update")
-        << QStringList{"1:n:A"} << DeviceType::SorrelHeadset << false << write_fails;
+        << QStringList{"1:n:A"} << DeviceType::SorrelHeadset << false << write_fails << false;
     QTest::newRow("headset does not open")
-        << QStringList{"1:n:A"} << DeviceType::SorrelHeadset << false << open_fails;
+        << QStringList{"1:n:A"} << DeviceType::SorrelHeadset << false << open_fails << false;
     QTest::newRow("receiver does not open")
-        << QStringList{"2:n:A"} << DeviceType::SorrelReceiver << false << open_fails;
+        << QStringList{"2:n:A"} << DeviceType::SorrelReceiver << false << open_fails << false;
 }
 
 void TestFirmwareUpdate::refusalsStartNothing() {
@@ -678,7 +685,12 @@ void TestFirmwareUpdate::refusalsStartNothing() {
     QFETCH(DeviceType, type);
     QFETCH(bool, repair);
     QFETCH(HidSim::Faults, faults);
+    QFETCH(bool, busy);
     FirmwareHarness harness;
+    const QString key = QStringLiteral("tst_firmwareupdate-%1").arg(QCoreApplication::applicationPid());
+    harness.mediator().setOperationLockKey(key);
+    Platform::OperationLock other(key);
+    QVERIFY(!busy || other.tryLock());
     for (const QString& device : devices) {
         const QStringList parts = device.split(QLatin1Char(':'));
         const int id = FirmwareHarness::plug(
@@ -688,13 +700,18 @@ void TestFirmwareUpdate::refusalsStartNothing() {
     }
     Mediator& mediator = harness.mediator();
     QVERIFY(!(repair ? mediator.repair(type) : mediator.update(type)));
+    QCOMPARE(mediator.refusedAsBusy(), busy);
     QVERIFY(!mediator.isRunning());
     QTest::qWait(50);
     QVERIFY(harness.recorder().events().isEmpty());
     QCOMPARE(mediator.getLastStatus(), Status::None);
     QCOMPARE(reportsWritten(kUpdatePage), 0);
-    if (devices.size() != 1)
+    if (devices.size() != 1 || busy)
         QCOMPARE(reportsWritten(0), 0);
+    // A refusal keeps no lock of its own: the other process's end frees the devices for everyone.
+    other.unlock();
+    Platform::OperationLock next(key);
+    QVERIFY(next.tryLock());
 }
 
 void TestFirmwareUpdate::oneWorkerAtATime() {
