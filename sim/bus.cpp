@@ -1,5 +1,6 @@
 #include "sim/bus.h"
 
+#include <QMap>
 #include <QStringList>
 #include <algorithm>
 #include <cstdio>
@@ -74,6 +75,21 @@ Bus::Bus()
 Bus::~Bus() {
     m_service.stop();
     std::lock_guard<std::mutex> lock(m_mutex);
+    // HIDSIM_TRAFFIC_SUMMARY=<path>: the writes and feature reports each serial took, one "serial count" a
+    // line, written as the process ends: an end-to-end test looks after the program has gone.
+    const QByteArray summaryPath = qgetenv("HIDSIM_TRAFFIC_SUMMARY");
+    if (!summaryPath.isEmpty()) {
+        QMap<QString, int> writes;
+        for (const TrafficEntry& entry : m_traffic.entries(TrafficFilter())) {
+            if (entry.kind == TrafficKind::Write || entry.kind == TrafficKind::SendFeature)
+                ++writes[entry.serial];
+        }
+        if (FILE* file = std::fopen(summaryPath.constData(), "w")) {
+            for (auto it = writes.cbegin(); it != writes.cend(); ++it)
+                std::fprintf(file, "%s %d\n", qPrintable(it.key()), it.value());
+            std::fclose(file);
+        }
+    }
     m_devices.clear();
 }
 

@@ -20,7 +20,7 @@ install(PROGRAMS ${linux}/sonella-uninstall DESTINATION bin COMPONENT ${MELDRA_P
 # Compressed without names or dates in the header, so that the same sources give the same package.
 file(MAKE_DIRECTORY ${generated})
 # The version in them comes from the project's.
-foreach(source man/Meldra.1 man/Installer.1 changelog)
+foreach(source man/Meldra.1 man/meldra-cli.1 man/Installer.1 changelog)
     get_filename_component(name ${source} NAME)
     configure_file(${linux}/${source}.in ${generated}/${name} @ONLY)
     execute_process(COMMAND gzip -9 -n -c ${generated}/${name} OUTPUT_FILE ${generated}/${name}.gz
@@ -29,13 +29,14 @@ foreach(source man/Meldra.1 man/Installer.1 changelog)
         message(FATAL_ERROR "gzip ${source} failed")
     endif()
 endforeach()
-install(FILES ${generated}/Meldra.1.gz DESTINATION share/man/man1 COMPONENT ${MELDRA_COMPONENT})
+install(FILES ${generated}/Meldra.1.gz ${generated}/meldra-cli.1.gz DESTINATION share/man/man1
+    COMPONENT ${MELDRA_COMPONENT})
 install(FILES ${generated}/changelog.gz DESTINATION share/doc/meldra COMPONENT ${MELDRA_COMPONENT})
 install(FILES ${generated}/Installer.1.gz DESTINATION share/man/man1 COMPONENT ${MELDRA_INSTALLER_COMPONENT}
     EXCLUDE_FROM_ALL)
 
 # Shipped binaries resolve every symbol at start, so that their relocations can be made read-only.
-foreach(target Meldra Installer hiddfu)
+foreach(target Meldra meldra-cli Installer hiddfu)
     target_link_options(${target} PRIVATE -Wl,-z,relro,-z,now)
 endforeach()
 

@@ -16,6 +16,7 @@ cpack --config "$build/CPackConfig.cmake" -G "DEB;TGZ" -B "$work/out" > "$work/c
 deb=$(ls "$work"/out/*.deb) && tgz=$(ls "$work"/out/*.tar.gz) || fail "a package is missing"
 
 expected="bin/Meldra
+bin/meldra-cli
 lib/meldra/libhiddfu.so
 lib/udev/rules.d/70-meldra-headsets.rules
 share/applications/example.arca.Meldra.desktop
@@ -26,6 +27,7 @@ share/icons/hicolor/256x256/apps/example.arca.Meldra.png
 share/icons/hicolor/48x48/apps/example.arca.Meldra.png
 share/icons/hicolor/scalable/apps/example.arca.Meldra.svg
 share/man/man1/Meldra.1.gz
+share/man/man1/meldra-cli.1.gz
 share/metainfo/example.arca.Meldra.metainfo.xml"
 
 # The archive unpacks into one folder, and has the per-user uninstall command on top of the .deb's files.
