@@ -42,10 +42,10 @@ while read -r src name; do
     header="$(dirname "$src")/${name#moc_}"
     header="${header%.cpp}.h"
     "$moc" -DQ_OS_WIN "$header" -o "$extra/$name"
-done < <(grep -rHo --include='*.cpp' '#include "moc_[a-z0-9_]*\.cpp"' app base common io dfu mediator updater platform \
+done < <(grep -rHo --include='*.cpp' '#include "moc_[a-z0-9_]*\.cpp"' app base cli common io dfu mediator updater platform \
     | sed 's/:#include "\(.*\)"/ \1/')
 
-mapfile -t sources < <(find app base common io dfu mediator updater platform hiddfu -name '*.cpp' \
+mapfile -t sources < <(find app base cli common io dfu mediator updater platform hiddfu -name '*.cpp' \
     -not -path '*/linux/*' | sort)
 failed=0
 for f in "${sources[@]}"; do
