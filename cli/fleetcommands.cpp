@@ -7,6 +7,7 @@
 #include "cli/exitcode.h"
 #include "cli/offerquery.h"
 #include "cli/output.h"
+#include "mediator/firmwareimage.h"
 #include "mediator/knowndevicetable.h"
 #include "updater/updatedownloader.h"
 #include "updater/updatemanager.h"
@@ -164,9 +165,12 @@ void FleetCommands::checkNext() {
 }
 
 void FleetCommands::fetch(const Reading& reading, const FetchDone& done) {
-    if (!m_downloader)
+    if (!m_downloader) {
         m_downloader =
             std::make_unique<Updater::UpdateDownloader>(Updater::UpdateManager::defaultDirectory());
+        // The window's check of a downloaded image: the device table and the engine judge it.
+        m_downloader->setFirmwareCheck(&UIMediator::FirmwareImage::checkDownload);
+    }
     // Everything of this one request hangs on the context, so it all goes at once when the request ends.
     auto* context = new QObject(this);
     auto* poll = new QTimer(context);
