@@ -58,7 +58,7 @@ tsan() {
 # The folders that ship; a file that differs from .clang-format fails the run, named with its differences.
 format_check() {
     local files
-    mapfile -t files < <(cd "$top" && git ls-files -- 'app/*.cpp' 'app/*.h' 'base/*.cpp' 'base/*.h' \
+    mapfile -t files < <(cd "$top" && git ls-files -- 'app/*.cpp' 'app/*.h' 'base/*.cpp' 'base/*.h' 'cli/*.cpp' 'cli/*.h' \
         'common/*.cpp' 'common/*.h' 'dfu/*.cpp' 'dfu/*.h' 'hiddfu/*.cpp' 'hiddfu/*.h' 'io/*.cpp' 'io/*.h' \
         'mediator/*.cpp' 'mediator/*.h' 'updater/*.cpp' 'updater/*.h' 'platform/*.cpp' 'platform/*.h')
     (cd "$top" && clang-format --dry-run --Werror "${files[@]}")
