@@ -85,6 +85,9 @@ Application::Application(int& argc, char** argv) : QGuiApplication(argc, argv) {
         UIMediator::UIFirmwareUpdateMediator::defaultOperationLockKey());
     m_softwareUpdateMediator = std::make_unique<UIMediator::UISoftwareUpdateMediator>(nullptr);
 
+    // A damaged download would otherwise be offered again and again: drop it so the next check refetches.
+    connect(m_firmwareUpdateMediator.get(), &UIMediator::UIFirmwareUpdateMediator::imageRefused,
+            m_updateManager.get(), &Updater::UpdateManager::discardDownload);
     connect(m_appExtension.get(), &Common::IAppExtension::activateRequested, this,
             &Application::bringToFront);
     connect(m_appExtension.get(), &Common::IAppExtension::closeRequested, this, &Application::closeWhenIdle);

@@ -136,6 +136,10 @@ bool UIFirmwareUpdateMediator::startUpdate(DeviceType type, const QString& firmw
     // was. It still ends as an operation of its own, Started then FileError, so the page shows the error.
     const Io::DeviceId u = KnownDeviceTable::updateModeId(device.type);
     if (!acceptsImage(firmware_path.isEmpty() ? firmwarePath(u) : firmware_path, type)) {
+        // Whoever put the file there (a download) may drop it; a carried image is no one's to drop.
+        if (!firmware_path.isEmpty()) {
+            emit imageRefused(firmware_path);
+        }
         std::unique_ptr<QThread> thread(
             QThread::create([this] { m_session->storeStatus(Firmware::Status::FileError); }));
         startWorker(std::move(thread), Operation::Update, type);

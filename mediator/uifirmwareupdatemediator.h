@@ -116,6 +116,9 @@ signals:
     void updateProgressChanged(int percents, DeviceType deviceType);
     void updateStatusChanged(Status status, DeviceType deviceType);
     void repairStatusChanged(Status status, DeviceType deviceType);
+    // The engine refused the image at path as damaged or foreign before the device was touched; whoever
+    // put the file there may drop it.
+    void imageRefused(const QString& path);
 
 private:
     enum class Operation { Update, Repair };

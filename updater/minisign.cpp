@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <cstring>
+#include <tuple>
 
 namespace Updater {
 namespace Minisign {
@@ -99,22 +100,40 @@ std::optional<Signature> Signature::fromText(const QByteArray& text) {
     return signature;
 }
 
-bool verify(const PublicKey& key, const Signature& signature, const std::uint8_t* data, std::size_t size) {
-    if (!sodiumReady() || key.keyId != signature.keyId || (data == nullptr && size != 0)) {
-        return false;
+struct Prehash::State {
+    crypto_generichash_state hash;
+    bool done = false;
+};
+
+Prehash::Prehash() : m_state(std::make_unique<State>()) {
+    (void)sodiumReady();
+    crypto_generichash_init(&m_state->hash, nullptr, 0, crypto_generichash_BYTES_MAX);
+}
+
+Prehash::~Prehash() = default;
+
+void Prehash::update(const void* data, std::size_t size) {
+    if (!m_state->done && size > 0) {
+        crypto_generichash_update(&m_state->hash, static_cast<const unsigned char*>(data), size);
     }
-    static const std::uint8_t kEmpty = 0;
-    if (data == nullptr) {
-        data = &kEmpty;
+}
+
+Hash Prehash::final() {
+    static_assert(crypto_generichash_BYTES_MAX == std::tuple_size<Hash>::value, "BLAKE2b-512");
+    Hash out{};
+    if (!m_state->done) {
+        crypto_generichash_final(&m_state->hash, out.data(), out.size());
+        m_state->done = true;
     }
-    if (signature.algorithm == Signature::Algorithm::Prehashed) {
-        std::array<std::uint8_t, crypto_generichash_BYTES_MAX> hash{};
-        if (crypto_generichash(hash.data(), hash.size(), data, size, nullptr, 0) != 0 ||
-            crypto_sign_verify_detached(signature.signature.data(), hash.data(), hash.size(),
-                                        key.key.data()) != 0) {
-            return false;
-        }
-    } else if (crypto_sign_verify_detached(signature.signature.data(), data, size, key.key.data()) != 0) {
+    return out;
+}
+
+bool verifyPrehashed(const PublicKey& key, const Signature& signature, const Hash& hash) {
+    // A legacy signature over a 64-byte file equal to this hash would verify as well; only 'ED' is ours.
+    if (!sodiumReady() || key.keyId != signature.keyId ||
+        signature.algorithm != Signature::Algorithm::Prehashed ||
+        crypto_sign_verify_detached(signature.signature.data(), hash.data(), hash.size(), key.key.data()) !=
+            0) {
         return false;
     }
     // The trusted comment is signed together with the file's signature, so neither can be swapped alone.
@@ -124,6 +143,15 @@ bool verify(const PublicKey& key, const Signature& signature, const std::uint8_t
     return crypto_sign_verify_detached(signature.globalSignature.data(),
                                        reinterpret_cast<const unsigned char*>(global.constData()),
                                        static_cast<unsigned long long>(global.size()), key.key.data()) == 0;
+}
+
+bool verify(const PublicKey& key, const Signature& signature, const std::uint8_t* data, std::size_t size) {
+    if (data == nullptr && size != 0) {
+        return false;
+    }
+    Prehash hash;
+    hash.update(data, size);
+    return verifyPrehashed(key, signature, hash.final());
 }
 
 std::optional<PublicKey> compiledKey() {

@@ -1,5 +1,6 @@
 #include "updater/updatedownloader.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QNetworkReply>
@@ -9,8 +10,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/logging.h"
 #include "platform/programupdates.h"
 #include "updater/offer.h"
+#include "updater/releasecomment.h"
 #include "updater/serviceurl.h"
 
 namespace Updater {
@@ -52,6 +55,19 @@ QUrl fetchableUrl(const QUrl& url) {
     return {};
 }
 
+// For the log: a URL without what its query or user part might carry.
+QString loggedUrl(const QUrl& url) {
+    return url.toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery | QUrl::RemoveFragment);
+}
+
+// The reply is what the service sent on the wire. Every request asks for the identity encoding, so the
+// network layer leaves the body alone and every bound counts the bytes that arrive; a body compressed
+// anyway would be inflated by no one and checked as it is, so it is refused at its headers.
+QByteArray refusedEncoding(const QNetworkReply* reply) {
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    return encoding.isEmpty() || encoding == "identity" ? QByteArray() : encoding;
+}
+
 // A download on its way to the directory: written under a temporary name beside its final one, checked
 // there, and moved over the final name in one rename only when whole and accepted. A failed, short or
 // refused transfer leaves an earlier file of that name, and the record that names it, as they were; two
@@ -62,17 +78,25 @@ public:
         : m_finalPath(final_path), m_file(final_path + QStringLiteral(".XXXXXX.part")) {}
 
     [[nodiscard]] bool open() { return m_file.open(); }
-    [[nodiscard]] bool write(const char* data, qint64 size) { return m_file.write(data, size) == size; }
+    // The hash a signature covers is taken from the same bytes as they are stored, so verifying a
+    // download costs no second read of it.
+    [[nodiscard]] bool write(const char* data, qint64 size) {
+        m_hash.update(data, static_cast<std::size_t>(size));
+        m_size += size;
+        return m_file.write(data, size) == size;
+    }
     [[nodiscard]] bool flush() { return m_file.flush(); }
     [[nodiscard]] const QString& finalPath() const { return m_finalPath; }
-
-    // The bytes as stored; null for an empty file. Valid while this object lives.
-    [[nodiscard]] const uchar* map(qint64* size) {
-        *size = m_file.size();
-        return *size > 0 ? m_file.map(0, *size) : nullptr;
+    [[nodiscard]] qint64 size() const { return m_size; }
+    [[nodiscard]] Minisign::Hash hash() {
+        if (!m_hashed) {
+            m_digest = m_hash.final();
+            m_hashed = true;
+        }
+        return m_digest;
     }
 
-    [[nodiscard]] const QString path() const { return m_file.fileName(); }
+    [[nodiscard]] QString path() const { return m_file.fileName(); }
 
     // Moves the file over its final name; afterwards this object no longer owns it.
     [[nodiscard]] bool commit() {
@@ -95,6 +119,10 @@ public:
 private:
     const QString m_finalPath;
     QTemporaryFile m_file;
+    Minisign::Prehash m_hash;
+    Minisign::Hash m_digest{};
+    bool m_hashed = false;
+    qint64 m_size = 0;
 };
 
 }  // namespace
@@ -113,6 +141,16 @@ protected:
 
     [[nodiscard]] std::shared_ptr<PendingFile> createFile(QNetworkReply* reply) const;
     void emitStatus(Status status) { emit m_downloader->updateRecordStatusChanged(m_id, status); }
+    // Aborts the reply; its error step logs the reason, reports Failed and drops this completer.
+    void abortWith(const QString& reason) {
+        m_abortReason = reason;
+        m_reply->abort();
+    }
+    // Logs which check refused what was fetched from the reply's URL and reports Failed.
+    void refuse(const QString& check) const {
+        qCWarning(lcOnline).noquote() << "download of" << loggedUrl(m_reply->url()) << "refused:" << check;
+        emit m_downloader->updateRecordStatusChanged(m_id, Status::Failed);
+    }
     // Hands the request on to the next exchange, which carries the same id.
     void chain(std::shared_ptr<Completer> next) { m_downloader->add(std::move(next)); }
     // Moves an accepted file into place, with its signature beside it for the check before its start,
@@ -130,6 +168,10 @@ private:
     void readyReadSlot();
     void finishedSlot();
     void errorSlot(QNetworkReply::NetworkError code);
+    void metaDataSlot();
+
+    // Why this completer aborted its own reply, logged instead of the abort's network error.
+    QString m_abortReason;
 };
 
 UpdateDownloader::Completer::Completer(UpdateDownloader* downloader, Global::Id id, const QUrl& url)
@@ -141,7 +183,11 @@ UpdateDownloader::Completer::Completer(UpdateDownloader* downloader, Global::Id 
     QT_WARNING_DISABLE_DEPRECATED
     request.setAttribute(QNetworkRequest::FollowRedirectsAttribute, true);
     QT_WARNING_POP
+    // Left to itself the network layer asks for gzip and inflates the whole body before any of our bounds
+    // sees a byte of it: a megabyte on the wire could fill memory with a gigabyte.
+    request.setRawHeader("Accept-Encoding", "identity");
     m_reply = m_downloader->network().get(request);
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, &Completer::metaDataSlot);
     connect(m_reply, &QNetworkReply::readyRead, this, &Completer::readyReadSlot);
     connect(m_reply, &QNetworkReply::finished, this, &Completer::finishedSlot);
 #if QT_VERSION >= QT_VERSION_CHECK(5, 15, 0)
@@ -157,9 +203,20 @@ UpdateDownloader::Completer::~Completer() {
     m_reply->deleteLater();
 }
 
+void UpdateDownloader::Completer::metaDataSlot() {
+    const QByteArray encoding = refusedEncoding(m_reply);
+    if (!encoding.isEmpty() && m_abortReason.isEmpty()) {
+        abortWith(
+            QStringLiteral("compressed reply (Content-Encoding: %1)").arg(QString::fromLatin1(encoding)));
+    }
+}
+
 void UpdateDownloader::Completer::readyReadSlot() {
     // onReadyRead may abort the reply, whose error handling drops this completer from the list.
     const auto self = shared_from_this();
+    if (!refusedEncoding(m_reply).isEmpty()) {
+        return;
+    }
     onReadyRead(m_downloader, m_reply);
 }
 
@@ -168,12 +225,27 @@ void UpdateDownloader::Completer::finishedSlot() {
         return;
     }
     const auto self = shared_from_this();
-    onFinished(m_downloader, m_reply);
+    const QByteArray encoding = refusedEncoding(m_reply);
+    if (!encoding.isEmpty()) {
+        // Headers and body arrived in one go, before the abort could take effect.
+        qCWarning(lcOnline).noquote() << "download of" << loggedUrl(m_reply->url())
+                                      << "refused: compressed reply (Content-Encoding:" << encoding << ")";
+        onError(m_downloader, QNetworkReply::OperationCanceledError);
+    } else {
+        onFinished(m_downloader, m_reply);
+    }
     m_downloader->remove(this);
 }
 
 void UpdateDownloader::Completer::errorSlot(QNetworkReply::NetworkError code) {
     const auto self = shared_from_this();
+    if (!m_abortReason.isEmpty()) {
+        qCWarning(lcOnline).noquote()
+            << "download of" << loggedUrl(m_reply->url()) << "refused:" << m_abortReason;
+    } else {
+        qCWarning(lcOnline).noquote()
+            << "request for" << loggedUrl(m_reply->url()) << "failed:" << m_reply->errorString();
+    }
     onError(m_downloader, code);
     m_downloader->remove(this);
 }
@@ -190,9 +262,13 @@ void UpdateDownloader::Completer::publish(std::shared_ptr<PendingFile> file, con
     stored = stored && file->commit();
     file.reset();
     if (!stored) {
+        qCWarning(lcOnline).noquote()
+            << "download of" << loggedUrl(m_reply->url()) << "could not be stored as" << path;
         emitStatus(Status::Failed);
         return;
     }
+    qCInfo(lcOnline).noquote() << "kept" << loggedUrl(m_reply->url()) << "version"
+                               << version.toString(QStringLiteral("M.m.p"), 10) << "as" << path;
     emit m_downloader->updateRecordAvaliable(m_id, std::make_shared<UpdateRecord>(path, version, revision));
     emitStatus(Status::Downloaded);
 }
@@ -232,8 +308,7 @@ public:
 protected:
     void onReadyRead(UpdateDownloader*, QNetworkReply* reply) override {
         if (!collect(reply)) {
-            // The error step reports Failed and drops this completer.
-            reply->abort();
+            abortWith(QStringLiteral("offer list larger than %1 bytes").arg(kMetadataLimit));
         }
     }
 
@@ -298,15 +373,16 @@ private:
 
 namespace {
 
-// Fetches the signature of a finished download and publishes the download only when it verifies.
+// Fetches the signature of a finished download and publishes the download only when it verifies and
+// says the file is what the offer said it was.
 class SignatureCompleter : public UpdateDownloader::Completer {
 public:
     SignatureCompleter(UpdateDownloader* downloader, Global::Id id, const QUrl& url,
-                       std::shared_ptr<PendingFile> file, const Global::Version& version,
+                       std::shared_ptr<PendingFile> file, const ReleaseComment& expected,
                        const Global::Version& revision)
         : Completer(downloader, id, fetchableUrl(url)),
           m_file(std::move(file)),
-          m_version(version),
+          m_expected(expected),
           m_revision(revision) {
         m_reply->setReadBufferSize(Minisign::Signature::kMaxTextSize + 1);
     }
@@ -314,21 +390,18 @@ public:
 protected:
     void onReadyRead(UpdateDownloader*, QNetworkReply* reply) override {
         if (!collect(reply)) {
-            reply->abort();
+            abortWith(
+                QStringLiteral("signature larger than %1 bytes").arg(Minisign::Signature::kMaxTextSize));
         }
     }
 
     void onFinished(UpdateDownloader* downloader, QNetworkReply* reply) override {
-        const auto key = downloader->publicKey();
-        const auto signature = collect(reply) ? Minisign::Signature::fromText(m_text) : std::nullopt;
-        qint64 size = 0;
-        const uchar* data = m_file->map(&size);
-        if (!key || !signature || (data == nullptr && size != 0) ||
-            !Minisign::verify(*key, *signature, data, static_cast<std::size_t>(size))) {
-            emitStatus(UpdateDownloader::Status::Failed);
+        const QString refusal = check(downloader->publicKey(), reply);
+        if (!refusal.isEmpty()) {
+            refuse(refusal);
             return;
         }
-        publish(std::move(m_file), m_version, m_revision, m_text);
+        publish(std::move(m_file), m_expected.version(), m_revision, m_text);
     }
 
     void onError(UpdateDownloader*, QNetworkReply::NetworkError) override {
@@ -344,8 +417,31 @@ private:
         return true;
     }
 
+    // Which check refused the file, or nothing when it is trusted.
+    QString check(const std::optional<Minisign::PublicKey>& key, QNetworkReply* reply) {
+        if (!key) {
+            return QStringLiteral("no key to check the signature with");
+        }
+        const auto signature = collect(reply) ? Minisign::Signature::fromText(m_text) : std::nullopt;
+        if (!signature) {
+            return QStringLiteral("not a signature");
+        }
+        if (signature->algorithm != Minisign::Signature::Algorithm::Prehashed) {
+            return QStringLiteral("legacy signature (only prehashed ones are accepted)");
+        }
+        if (m_file->size() == 0 || !Minisign::verifyPrehashed(*key, *signature, m_file->hash())) {
+            return QStringLiteral("signature does not verify");
+        }
+        const auto comment = ReleaseComment::parse(signature->trustedComment);
+        if (!comment || *comment != m_expected) {
+            return QStringLiteral("signed as \"%1\", offered as \"%2\"")
+                .arg(QString::fromUtf8(signature->trustedComment), QString::fromUtf8(m_expected.toText()));
+        }
+        return {};
+    }
+
     std::shared_ptr<PendingFile> m_file;
-    const Global::Version m_version;
+    const ReleaseComment m_expected;
     const Global::Version m_revision;
     QByteArray m_text;
 };
@@ -370,20 +466,30 @@ protected:
 
     [[nodiscard]] virtual Global::Version recordRevision() const = 0;
     [[nodiscard]] virtual Rule rule(const UpdateDownloader* downloader) const = 0;
-    // The file's own checks, run before any signature is fetched.
-    [[nodiscard]] virtual bool acceptable(PendingFile& file) const = 0;
+    // The file's own checks, run before any signature is fetched: which one refused it, or nothing.
+    [[nodiscard]] virtual QString refusal(PendingFile& file) const = 0;
+    // What the signature's trusted comment must say of the file.
+    [[nodiscard]] virtual ReleaseComment expected() const = 0;
+
+    [[nodiscard]] const Global::Version& offeredVersion() const { return m_version; }
 
     void onReadyRead(UpdateDownloader*, QNetworkReply* reply) override {
         if (!writeAvailable(reply)) {
-            // Abort rather than fetch the rest of a body that cannot be stored; the error step reports it.
-            reply->abort();
+            // Abort rather than fetch the rest of a body that cannot be stored.
+            abortWith(storeFailure());
         }
     }
 
     void onFinished(UpdateDownloader* downloader, QNetworkReply* reply) override {
-        if (!writeAvailable(reply) || !m_file || !acceptable(*m_file)) {
+        if (!writeAvailable(reply) || !m_file) {
             discard();
-            emitStatus(UpdateDownloader::Status::Failed);
+            refuse(storeFailure());
+            return;
+        }
+        const QString refused = refusal(*m_file);
+        if (!refused.isEmpty()) {
+            discard();
+            refuse(refused);
             return;
         }
         switch (rule(downloader)) {
@@ -396,12 +502,12 @@ protected:
                 signature_url.setPath(signature_url.path(QUrl::FullyEncoded) + QStringLiteral(".minisig"),
                                       QUrl::TolerantMode);
                 chain(std::make_shared<SignatureCompleter>(downloader, m_id, signature_url, std::move(m_file),
-                                                           m_version, recordRevision()));
+                                                           expected(), recordRevision()));
                 break;
             }
             case Rule::Refuse:
                 discard();
-                emitStatus(UpdateDownloader::Status::Failed);
+                refuse(QStringLiteral("no key to check a program with, and no system check either"));
                 break;
         }
     }
@@ -446,6 +552,11 @@ private:
 
     void discard() { m_file.reset(); }
 
+    QString storeFailure() const {
+        return QStringLiteral("cannot be stored in %1")
+            .arg(QDir::toNativeSeparators(m_downloader->directory()));
+    }
+
     const Global::Version m_version;
     std::shared_ptr<PendingFile> m_file;
     QByteArray m_chunk;
@@ -472,10 +583,29 @@ protected:
         return downloader->publicKey() ? Rule::RequireSignature : Rule::Publish;
     }
 
-    // Only an image the engine would take for this model is ever offered to the user.
-    [[nodiscard]] bool acceptable(PendingFile& file) const override {
+    // Only an image the engine would take for this model is ever offered to the user, and only when the
+    // image says of itself the version it was offered as, as far as its suffix can say it.
+    [[nodiscard]] QString refusal(PendingFile& file) const override {
         const UpdateDownloader::FirmwareCheck& check = m_downloader->firmwareCheck();
-        return check && file.flush() && check(file.path(), m_model, m_receiver).has_value();
+        if (!check) {
+            return QStringLiteral("no image check is set");
+        }
+        const auto stated = file.flush() ? check(file.path(), m_model, m_receiver) : std::nullopt;
+        if (!stated) {
+            return QStringLiteral("not a whole image for the %1 %2")
+                .arg(m_model, m_receiver ? "receiver" : "headset");
+        }
+        const Global::Version& offered = offeredVersion();
+        if (stated->isValid() && (stated->major() != offered.major() || stated->minor() != offered.minor())) {
+            return QStringLiteral("image of version %1 offered as %2")
+                .arg(stated->toString(QStringLiteral("M.m"), 10),
+                     offered.toString(QStringLiteral("M.m.p"), 10));
+        }
+        return {};
+    }
+
+    [[nodiscard]] ReleaseComment expected() const override {
+        return ReleaseComment(ReleaseComment::Kind::Firmware, m_model, offeredVersion());
     }
 
 private:
@@ -505,13 +635,17 @@ protected:
         return Platform::ProgramUpdates::platformSignatures() ? Rule::Publish : Rule::Refuse;
     }
 
-    [[nodiscard]] bool acceptable(PendingFile&) const override { return true; }
+    [[nodiscard]] QString refusal(PendingFile&) const override { return {}; }
+
+    [[nodiscard]] ReleaseComment expected() const override {
+        return ReleaseComment(ReleaseComment::Kind::Program, {}, offeredVersion());
+    }
 };
 
 void UpdateDownloader::FirmwareVersionCompleter::onFinished(UpdateDownloader* downloader,
                                                             QNetworkReply* reply) {
     if (!collect(reply)) {
-        emitStatus(Status::Failed);
+        refuse(QStringLiteral("offer list larger than %1 bytes").arg(kMetadataLimit));
         return;
     }
     const Offer offer = Offer::readFirmware(m_body, m_kind, m_version);
@@ -532,10 +666,12 @@ void UpdateDownloader::FirmwareVersionCompleter::onFinished(UpdateDownloader* do
 void UpdateDownloader::SoftwareVersionCompleter::onFinished(UpdateDownloader* downloader,
                                                             QNetworkReply* reply) {
     if (!collect(reply)) {
-        emitStatus(Status::Failed);
+        refuse(QStringLiteral("offer list larger than %1 bytes").arg(kMetadataLimit));
         return;
     }
-    const Offer offer = Offer::readSoftware(m_body, m_version);
+    // Whatever the caller says it has, nothing older than the running program is ever taken for newer.
+    const Global::Version running = Global::Version::fromString(QCoreApplication::applicationVersion(), 10);
+    const Offer offer = Offer::readSoftware(m_body, std::max(m_version, running));
     switch (offer.decision()) {
         case Offer::Decision::Accepted:
             downloader->add(

@@ -4,6 +4,7 @@
 #include <QStandardPaths>
 #include <algorithm>
 
+#include "base/logging.h"
 #include "platform/programupdates.h"
 #include "updater/updatedownloader.h"
 
@@ -81,6 +82,24 @@ void UpdateManager::onRecord(Entries* entries, void (UpdateManager::*changed)(),
         QFile::remove(replaced->path());
     }
     emit(this->*changed)();
+}
+
+bool UpdateManager::discardDownload(const QString& path) {
+    bool dropped = false;
+    for (Entries* entries : {&m_receiverEntries, &m_headsetEntries, &m_softwareEntries}) {
+        for (auto& entry : *entries) {
+            if (!path.isEmpty() && entry.second.record && entry.second.record->path() == path) {
+                entry.second.record.reset();
+                dropped = true;
+            }
+        }
+    }
+    if (dropped) {
+        qCWarning(lcOnline).noquote() << "dropped the damaged download" << path << "to fetch it again";
+        QFile::remove(path);
+        QFile::remove(path + QStringLiteral(".minisig"));
+    }
+    return dropped;
 }
 
 bool UpdateManager::isReferenced(const QString& path) const {

@@ -42,6 +42,10 @@ public:
     void setPublicKey(const std::optional<Minisign::PublicKey>& key);
     // What a downloaded firmware image must pass (UpdateDownloader::setFirmwareCheck); none keeps none.
     void setFirmwareCheck(const UpdateDownloader::FirmwareCheck& check);
+    // A downloaded image that the engine refused as damaged: every record naming path is forgotten and the
+    // file goes with its signature, so the next check downloads it again. A path that no record names
+    // (a file the user picked) is left alone. True when something was dropped.
+    bool discardDownload(const QString& path);
 
     Q_INVOKABLE QString getReceiverUpdateVersionString(const QString& _model,
                                                        const QString& _format = QStringLiteral("M.m")) const;

@@ -108,7 +108,8 @@ int main(int argc, char** argv) {
     keygen.waitForFinished(-1);
     QProcess sign;
     sign.start(QStringLiteral("minisign"), {QStringLiteral("-S"), QStringLiteral("-s"), root.filePath(QStringLiteral("k.key")),
-                                            QStringLiteral("-m"), root.filePath(QStringLiteral("catalog/files/big.dfu"))});
+                                            QStringLiteral("-m"), root.filePath(QStringLiteral("catalog/files/big.dfu")),
+                                            QStringLiteral("-t"), QStringLiteral("kind:program version:9.0.0")});
     sign.waitForFinished(-1);
     QFile pub(root.filePath(QStringLiteral("k.pub")));
     const auto key = pub.open(QIODevice::ReadOnly) ? Updater::Minisign::PublicKey::fromText(pub.readAll())

@@ -43,7 +43,7 @@ printf '[General]\nInstallLocation=%s/\n' "$(dirname "$meldra")" > "$HOME/.confi
 name=$(basename "$bundle")
 cp "$bundle" "$work/catalog/files/$name"
 chmod 644 "$work/catalog/files/$name"   # served as bytes; nothing of the file mode travels over HTTP
-[ -z "$secret_key" ] || minisign -S -s "$secret_key" -m "$work/catalog/files/$name" >/dev/null ||
+[ -z "$secret_key" ] || minisign -S -s "$secret_key" -t "kind:program version:9.0.0" -m "$work/catalog/files/$name" >/dev/null ||
     fail "cannot sign the bundle"
 printf '{ "apps": [ { "latest_app_version": "9.0.0", "app_update_url": "{base}/files/%s" } ] }\n' "$name" \
     > "$work/catalog/apps/linux.json"

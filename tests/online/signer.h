@@ -31,9 +31,11 @@ public:
         return Updater::Minisign::PublicKey::fromText(publicKeyText());
     }
 
-    // The ".minisig" text for these bytes; empty when the tool failed.
-    [[nodiscard]] QByteArray sign(const QByteArray& data, bool legacy = false,
-                                  const QString& trusted_comment = QStringLiteral("meldra test")) const {
+    // The ".minisig" text for these bytes; empty when the tool failed. The comment says what the file is
+    // offered as (docs/update-service.md): a program of version 9.0.0 unless told otherwise.
+    [[nodiscard]] QByteArray sign(
+        const QByteArray& data, const QString& trusted_comment = QStringLiteral("kind:program version:9.0.0"),
+        bool legacy = false) const {
         const QString file = m_dir.filePath(QStringLiteral("data"));
         QFile out(file);
         if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size()) {
@@ -59,20 +61,22 @@ private:
         QProcess tool;
         tool.start(QStringLiteral("minisign"), args);
         tool.closeWriteChannel();
-        return tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+        return tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit &&
+               tool.exitCode() == 0;
     }
 
     QTemporaryDir m_dir;
     bool m_ok = false;
 };
 
-// A whole image for the update-mode identity 046d:product, with a valid suffix.
-inline QByteArray dfuImage(const QByteArray& payload, quint16 product_id = 0x0a92) {
+// A whole image for the update-mode identity 046d:product, with a valid suffix stating bcd_device.
+inline QByteArray dfuImage(const QByteArray& payload, quint16 product_id = 0x0a92,
+                           quint16 bcd_device = 0x0146) {
     std::vector<std::uint8_t> bytes(payload.begin(), payload.end());
     HidDfu::DfuSuffix suffix;
     suffix.vendorId = 0x046d;
     suffix.productId = product_id;
-    suffix.bcdDevice = 0x0146;
+    suffix.bcdDevice = bcd_device;
     suffix.appendTo(bytes);
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()));
 }

@@ -17,7 +17,7 @@ namespace {
 
 // Whole images for the Sorrel receiver (and headset): the downloader keeps nothing else as firmware.
 const QByteArray kImage = dfuImage(QByteArray("image-1.46.0 ").repeated(1000));
-const QByteArray kOldImage = dfuImage(QByteArray("image-1.45.0 ").repeated(700));
+const QByteArray kOldImage = dfuImage(QByteArray("image-1.45.0 ").repeated(700), 0x0a92, 0x0145);
 const QByteArray kHeadsetImage = dfuImage(QByteArray("headset-1.46.0 ").repeated(1000), 0x0a93);
 
 Version v(const char* text) {
@@ -299,7 +299,9 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(QString, trail);
         QFETCH(QString, version);
-        const QByteArray served = request == QLatin1String("headset") ? kHeadsetImage : kImage;
+        // Images that leave their version open, so that only the offer decides here.
+        const QByteArray served =
+            dfuImage("any version", request == QLatin1String("headset") ? 0x0a93 : 0x0a92, 0xffff);
         m_server->setRoute("/files/fw.dfu", body(served));
         reply.replace("{file}", fileUrl("fw.dfu"));
         const Version current_version = Version::fromString(current);
@@ -308,7 +310,8 @@ private slots:
         if (request == QLatin1String("software")) {
             // This system takes no program without our signature.
             m_downloader->setPublicKey(m_signer.publicKey());
-            m_server->setRoute("/files/fw.dfu.minisig", body(m_signer.sign(served)));
+            m_server->setRoute("/files/fw.dfu.minisig",
+                               body(m_signer.sign(served, "kind:program version:2.0.0")));
             m_server->setRoute(softwareTarget(QStringLiteral("windows")), body(reply));
             id = m_downloader->checkSoftware(QStringLiteral("windows"), current_version);
         } else {
@@ -376,7 +379,8 @@ private slots:
     void programRecordHasFixedRevision() {
         m_downloader->setPublicKey(m_signer.publicKey());
         m_server->setRoute("/files/setup.exe", body("MZ installer"));
-        m_server->setRoute("/files/setup.exe.minisig", body(m_signer.sign("MZ installer")));
+        m_server->setRoute("/files/setup.exe.minisig",
+                           body(m_signer.sign("MZ installer", "kind:program version:1.3.0")));
         m_server->setRoute(softwareTarget(QStringLiteral("windows")),
                            body(softwareOffers({{"1.3.0", QString::fromUtf8(fileUrl("setup.exe"))}})));
         const Global::Id id = m_downloader->checkSoftware(QStringLiteral("windows"), v("1.2.217"));
@@ -591,12 +595,12 @@ private slots:
         QTest::addColumn<bool>("endless");
         QTest::addColumn<QString>("trail");
         const QString downloaded = QStringLiteral("Checking,Downloading,record,Downloaded");
-        QTest::newRow("just under 1 MiB of offers, the last one valid") << true << 1024 * 1024 - 300 << false
-                                                                        << downloaded;
+        QTest::newRow("just under 1 MiB of offers, the last one valid")
+            << true << 1024 * 1024 - 300 << false << downloaded;
         QTest::newRow("50 MB of offers, the last one valid")
             << true << 50 * 1024 * 1024 << false << QStringLiteral("Checking,Failed");
-        QTest::newRow("50 MB that is not JSON") << false << 50 * 1024 * 1024 << false
-                                                << QStringLiteral("Checking,Failed");
+        QTest::newRow("50 MB that is not JSON")
+            << false << 50 * 1024 * 1024 << false << QStringLiteral("Checking,Failed");
         // Announces 10 GB and stops sending after 4 MiB: only the bound can end it.
         QTest::newRow("endless body") << true << 4 * 1024 * 1024 << true << QStringLiteral("Checking,Failed");
     }
@@ -641,7 +645,7 @@ private slots:
         QFETCH(bool, atOnce);
         // Different content under one name, large enough for the two bodies to interleave.
         const QByteArray first = dfuImage(QByteArray("first ").repeated(2 * 1024 * 1024));
-        const QByteArray second = dfuImage(QByteArray("SECOND").repeated(2 * 1024 * 1024), 0x0aa9);
+        const QByteArray second = dfuImage(QByteArray("SECOND").repeated(2 * 1024 * 1024), 0x0aa9, 0x0147);
         m_server->setRoute("/a/fw.dfu", body(first));
         m_server->setRoute("/b/fw.dfu", body(second));
         const QString base = m_server->baseUrl();

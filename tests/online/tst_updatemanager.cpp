@@ -22,13 +22,19 @@ private:
     // What each served file holds, by name.
     QHash<QString, QByteArray> m_contents;
 
-    // Firmware is a whole image for the model's update-mode identity, as the downloader insists.
-    static QByteArray contentOf(const QString& kind, const QString& model, const QString& name) {
+    // Firmware is a whole image for the model's update-mode identity and the offered version, as the
+    // downloader insists.
+    static QByteArray contentOf(const QString& kind, const QString& model, const QString& name,
+                                const QString& version) {
         const QByteArray text = name.toUtf8() + " contents";
-        return kind == QLatin1String("software")
-                   ? text
-                   : dfuImage(text, UIMediator::KnownDeviceTable::updateModeIdOf(model, kind == QLatin1String("dongle"))
-                                            .productId());
+        if (kind == QLatin1String("software")) {
+            return text;
+        }
+        const Global::Version parsed = Global::Version::fromString(version, 10);
+        const auto bcd = quint16((parsed.major() / 10) << 12 | (parsed.major() % 10) << 8 |
+                                 (parsed.minor() / 10) << 4 | parsed.minor() % 10);
+        const auto id = UIMediator::KnownDeviceTable::updateModeIdOf(model, kind == QLatin1String("dongle"));
+        return dfuImage(text, id.productId(), bcd);
     }
 
     QString folder() const { return m_root->filePath(QStringLiteral("update")); }
@@ -38,10 +44,13 @@ private:
     void offer(const QString& kind, const QString& model, const QString& revision, const QString& version,
                const QString& name) {
         const QString url = m_server->baseUrl() + QStringLiteral("/files/") + name;
-        const QByteArray content = contentOf(kind, model, name);
+        const QByteArray content = contentOf(kind, model, name, version);
         m_contents.insert(name, content);
         m_server->setRoute("/files/" + name.toUtf8(), body(content));
-        m_server->setRoute("/files/" + name.toUtf8() + ".minisig", body(m_signer.sign(content)));
+        const QString comment = kind == QLatin1String("software")
+                                    ? QStringLiteral("kind:program version:") + version
+                                    : QStringLiteral("kind:firmware model:%1 version:%2").arg(model, version);
+        m_server->setRoute("/files/" + name.toUtf8() + ".minisig", body(m_signer.sign(content, comment)));
         if (kind == QLatin1String("software")) {
             m_server->setRoute(softwareTarget(model), body(softwareOffers({{version, url}})));
         } else {

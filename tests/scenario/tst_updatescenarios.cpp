@@ -411,8 +411,8 @@ private slots:
         const QByteArray text = "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + log.toUtf8() + "'\n";
         file.write(text);
         file.close();
-        const QByteArray signature_text = signature == QLatin1String("good")    ? signer.sign(text)
-                                          : signature == QLatin1String("other") ? signer.sign(text + "\n")
+        const QByteArray signature_text = signature == QLatin1String("good")    ? signer.sign(text, "kind:program version:" + version)
+                                          : signature == QLatin1String("other") ? signer.sign(text + "\n", "kind:program version:" + version)
                                                                                 : QByteArray();
         QString error;
         QVERIFY2(m_service.offerProgram(QStringLiteral("linux"), version, script, &error, signature_text),

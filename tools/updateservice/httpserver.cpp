@@ -173,6 +173,9 @@ void HttpServer::respond(Connection* connection, const Response& response) {
     if (!connection->response.location.isEmpty()) {
         head += "Location: " + connection->response.location + "\r\n";
     }
+    if (!connection->response.contentEncoding.isEmpty()) {
+        head += "Content-Encoding: " + connection->response.contentEncoding + "\r\n";
+    }
     head += "Connection: close\r\n\r\n";
     connection->socket->write(head);
     pump(connection);

@@ -33,6 +33,7 @@ public:
         Fault fault = Fault::None;
         qint64 faultAfter = 0;
         qint64 lengthOverride = -1;  // Content-Length to announce, when it must differ from the body size
+        QByteArray contentEncoding;  // sent as Content-Encoding when set, whatever the client asked for
     };
 
     // Receives the request target as sent (still percent-encoded) and gives the response.

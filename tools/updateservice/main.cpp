@@ -3,6 +3,10 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -10,6 +14,82 @@
 
 #include "tools/updateservice/catalog.h"
 #include "tools/updateservice/httpserver.h"
+#include "updater/releasecomment.h"
+
+namespace {
+
+using Updater::ReleaseComment;
+
+// Records what the catalog offers a file as; false when another offer already says something else.
+bool note(QHash<QString, QByteArray>* comments, const QString& url, const ReleaseComment& comment,
+          QString* error) {
+    const QString name = QUrl(url).fileName();
+    if (name.isEmpty() || !comment.version().isValid()) {
+        return true;
+    }
+    const QByteArray text = comment.toText();
+    const auto known = comments->constFind(name);
+    if (known != comments->cend() && *known != text) {
+        *error = QStringLiteral("files/%1 is offered as \"%2\" and as \"%3\"")
+                     .arg(name, QString::fromUtf8(*known), QString::fromUtf8(text));
+        return false;
+    }
+    comments->insert(name, text);
+    return true;
+}
+
+QJsonArray offersIn(const QString& path, const QString& array_key) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly)
+               ? QJsonDocument::fromJson(file.readAll()).object().value(array_key).toArray()
+               : QJsonArray();
+}
+
+// The trusted comment of every file the catalog offers, by file name, read from the offers themselves so
+// that a signature says what the file was offered as (docs/update-service.md, "How to sign a release").
+bool releaseComments(const QString& folder, QHash<QString, QByteArray>* comments, QString* error) {
+    const QDir root(folder);
+    QDirIterator firmware(root.filePath(QStringLiteral("firmware")), {QStringLiteral("*.json")}, QDir::Files,
+                          QDirIterator::Subdirectories);
+    while (firmware.hasNext()) {
+        const QFileInfo info(firmware.next());
+        // firmware/<model>.json, or firmware/<model>/<revision>.json
+        const bool per_revision =
+            info.dir().absolutePath() != QDir(root.filePath(QStringLiteral("firmware"))).absolutePath();
+        const QString model = per_revision ? info.dir().dirName() : info.completeBaseName();
+        for (const QJsonValue& element : offersIn(info.filePath(), QStringLiteral("firmwares"))) {
+            const QJsonObject fields = element.toObject();
+            for (auto it = fields.begin(); it != fields.end(); ++it) {
+                if (!it.key().startsWith(QLatin1String("fw_version_"))) {
+                    continue;
+                }
+                const QString kind = it.key().mid(int(qstrlen("fw_version_")));
+                const ReleaseComment comment(ReleaseComment::Kind::Firmware, model,
+                                             Global::Version::fromString(it.value().toString(), 10));
+                if (!note(comments, fields.value(QStringLiteral("fw_download_url_") + kind).toString(),
+                          comment, error)) {
+                    return false;
+                }
+            }
+        }
+    }
+    QDirIterator apps(root.filePath(QStringLiteral("apps")), {QStringLiteral("*.json")}, QDir::Files);
+    while (apps.hasNext()) {
+        for (const QJsonValue& element : offersIn(apps.next(), QStringLiteral("apps"))) {
+            const QJsonObject fields = element.toObject();
+            const ReleaseComment comment(
+                ReleaseComment::Kind::Program, {},
+                Global::Version::fromString(fields.value(QStringLiteral("latest_app_version")).toString(),
+                                            10));
+            if (!note(comments, fields.value(QStringLiteral("app_update_url")).toString(), comment, error)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -41,8 +121,10 @@ int main(int argc, char** argv) {
         QStringLiteral("path"));
     const QCommandLineOption sign_option(
         QStringLiteral("sign-key"),
-        QStringLiteral("minisign secret key (unencrypted): every file under files/ is signed with it at start "
-                       "and served with its .minisig beside it."),
+        QStringLiteral(
+            "minisign secret key (unencrypted): every file under files/ is signed with it at start "
+            "and served with its .minisig beside it; the trusted comment says what the catalog "
+            "offers the file as."),
         QStringLiteral("path"));
     parser.addOptions(
         {port_option, folder_option, demo_option, model_option, version_option, image_option, sign_option});
@@ -85,6 +167,12 @@ int main(int argc, char** argv) {
     }
 
     if (parser.isSet(sign_option)) {
+        QHash<QString, QByteArray> comments;
+        QString error;
+        if (!releaseComments(folder, &comments, &error)) {
+            err << error << '\n';
+            return 1;
+        }
         // Signed by Debian's minisign, the tool a release is signed with, so the demo shows the real chain.
         QDirIterator files(QDir(folder).filePath(QStringLiteral("files")), QDir::Files);
         while (files.hasNext()) {
@@ -92,15 +180,19 @@ int main(int argc, char** argv) {
             if (file.endsWith(QLatin1String(".minisig"))) {
                 continue;
             }
+            // A file no offer names gets a comment that no download accepts.
+            const QString name = QFileInfo(file).fileName();
+            const QString comment = comments.contains(name) ? QString::fromUtf8(comments.value(name))
+                                                            : QStringLiteral("file:") + name;
             QProcess minisign;
             minisign.start(QStringLiteral("minisign"),
                            {QStringLiteral("-S"), QStringLiteral("-s"), parser.value(sign_option),
-                            QStringLiteral("-m"), file, QStringLiteral("-t"),
-                            QStringLiteral("file:") + QFileInfo(file).fileName()});
+                            QStringLiteral("-m"), file, QStringLiteral("-t"), comment});
             minisign.closeWriteChannel();
             if (!minisign.waitForFinished(60000) || minisign.exitStatus() != QProcess::NormalExit ||
                 minisign.exitCode() != 0) {
-                err << "cannot sign " << file << " with minisign: " << minisign.readAllStandardError() << '\n';
+                err << "cannot sign " << file << " with minisign: " << minisign.readAllStandardError()
+                    << '\n';
                 return 1;
             }
         }
