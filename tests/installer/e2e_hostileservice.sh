@@ -1,8 +1,10 @@
 #!/bin/sh
 # End to end: the shipped Meldra on the simulator, run from a recorded per-user installation, against a
-# hostile update service. The service offers a newer "linux" program that is an unsigned shell script,
-# and answers the receiver's firmware check with a metadata body that never ends. Nothing may run, and the
-# program's memory must stay bounded while the body streams.
+# hostile update service, three times. First the service offers a newer "linux" program that is an
+# unsigned shell script, and answers the receiver's firmware check with a metadata body that never ends.
+# Then it answers with gzip bombs (1 GiB of zeros in about 1 MB, sent as Content-Encoding: gzip whatever
+# the program asked for): once as the offer list, once as the offered image. Nothing may run, each bomb
+# must be refused, and the program's memory must stay bounded.
 # Usage: e2e_hostileservice.sh MELDRA HIDSIM   (starts an X server of its own when DISPLAY is not set)
 set -u
 meldra=$(readlink -f "$1") hidsim=$(readlink -f "$2")
@@ -34,8 +36,13 @@ printf '{ "devices": [ { "type": "SorrelReceiver", "serial": "R-0001", "firmware
     > "$work/scenario.json"
 
 cat > "$work/hostile.py" <<'PY'
-import socket, sys, threading
-marker = sys.argv[1]
+import socket, sys, threading, time, zlib
+marker, mode = sys.argv[1], sys.argv[2]
+bomb = b""
+if mode != "endless":
+    deflate = zlib.compressobj(9, zlib.DEFLATED, 31)
+    zeros = bytes(1 << 20)
+    bomb = b"".join(deflate.compress(zeros) for _ in range(1024)) + deflate.flush()
 server = socket.socket()
 server.bind(("127.0.0.1", 0))
 server.listen(16)
@@ -48,6 +55,10 @@ def serve(conn):
             return
         request += chunk
     target = request.split(b" ")[1].decode()
+    if mode != "endless" and "/dfu_firmware/" in target:
+        # Lets the program settle after its start, so that its growth is the bomb's alone.
+        print("REQUEST %s" % target, flush=True)
+        time.sleep(3)
     base = "http://127.0.0.1:%d" % server.getsockname()[1]
     sent = 0
     try:
@@ -55,6 +66,13 @@ def serve(conn):
             body = ('{"apps":[{"latest_app_version":"9.0.0","app_update_url":"%s/files/setup.sh"}]}' % base).encode()
         elif target == "/files/setup.sh":
             body = ("#!/bin/sh\ntouch '%s'\n" % marker).encode()
+        elif ("/dfu_firmware/" in target and mode == "gzip-offers") or target == "/files/bomb.dfu":
+            print("GET %s -> 200, a gzip bomb of %d bytes" % (target, len(bomb)), flush=True)
+            conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: %d\r\n"
+                         b"Connection: close\r\n\r\n" % len(bomb) + bomb)
+            return
+        elif "/dfu_firmware/" in target and mode == "gzip-file":
+            body = ('{"firmwares":[{"fw_version_dongle":"1.46.0","fw_download_url_dongle":"%s/files/bomb.dfu"}]}' % base).encode()
         elif "/dfu_firmware/" in target:
             conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n")
             conn.sendall(b'{"firmwares":[')
@@ -76,31 +94,44 @@ while True:
     conn, _ = server.accept()
     threading.Thread(target=serve, args=(conn,), daemon=True).start()
 PY
-python3 "$work/hostile.py" "$work/marker" > "$work/service.log" 2>&1 &
-service_pid=$!
-n=100; while [ $n -gt 0 ] && ! grep -qs '^MELDRA_UPDATE_URL=' "$work/service.log"; do sleep 0.1; n=$((n - 1)); done
-url=$(sed -n 's/^MELDRA_UPDATE_URL=//p' "$work/service.log")
-[ -n "$url" ] || fail "the hostile service did not start"
+# One run of Meldra against the service in a mode; leaves the growth of its resident set (MB) in $growth
+# from the moment the firmware check reached the service, sampled every 0.2 s for $1 samples.
+run() {
+    samples=$1 mode=$2
+    python3 "$work/hostile.py" "$work/marker" "$mode" > "$work/service.log" 2>&1 &
+    service_pid=$!
+    n=300; while [ $n -gt 0 ] && ! grep -qs '^MELDRA_UPDATE_URL=' "$work/service.log"; do sleep 0.1; n=$((n - 1)); done
+    url=$(sed -n 's/^MELDRA_UPDATE_URL=//p' "$work/service.log")
+    [ -n "$url" ] || fail "the hostile service did not start ($mode)"
 
-MELDRA_UPDATE_URL="$url" HIDSIM_SCENARIO="$work/scenario.json" LD_PRELOAD="$hidsim" \
-    "$meldra" > "$work/meldra.log" 2>&1 &
-meldra_pid=$!
+    MELDRA_UPDATE_URL="$url" HIDSIM_SCENARIO="$work/scenario.json" LD_PRELOAD="$hidsim" \
+        "$meldra" > "$work/meldra.log" 2>&1 &
+    meldra_pid=$!
+
+    n=50; while [ $n -gt 0 ] && ! grep -q 'dfu_firmware' "$work/service.log"; do sleep 0.2; n=$((n - 1)); done
+    [ "$mode" = endless ] || sleep 2
+    start=$(rss_kb)
+    [ -n "$start" ] || fail "Meldra is not running ($mode)"
+    peak=$start
+    for _ in $(seq "$samples"); do
+        sleep 0.2
+        now=$(rss_kb)
+        [ -n "$now" ] || fail "Meldra ended ($mode)"
+        [ "$now" -gt "$peak" ] && peak=$now
+    done
+    growth=$(( (peak - start) / 1024 ))
+    echo "$mode: ${start} kB when the firmware check began, peak ${peak} kB (+${growth} MB)"
+}
+stop() {
+    kill "$meldra_pid" "$service_pid" 2>/dev/null
+    wait "$meldra_pid" "$service_pid" 2>/dev/null
+    meldra_pid= service_pid=
+}
 
 # Ten seconds of an endless body on loopback: unbounded, that is gigabytes.
-n=50; while [ $n -gt 0 ] && ! grep -q 'dfu_firmware' "$work/service.log"; do sleep 0.2; n=$((n - 1)); done
-start=$(rss_kb)
-[ -n "$start" ] || fail "Meldra is not running"
-peak=$start
-for _ in $(seq 50); do
-    sleep 0.2
-    now=$(rss_kb)
-    [ -n "$now" ] || fail "Meldra ended"
-    [ "$now" -gt "$peak" ] && peak=$now
-done
+run 50 endless
 grep -q 'dfu_firmware.*cut off by the client' "$work/service.log" ||
     fail "the endless metadata body was not cut off"
-growth=$(( (peak - start) / 1024 ))
-echo "memory: ${start} kB when the body began, peak ${peak} kB (+${growth} MB)"
 [ "$growth" -lt 64 ] || fail "memory grew by ${growth} MB under an endless metadata body"
 [ ! -e "$work/marker" ] || fail "the unsigned installer ran"
 # Without a compiled-in key this build never asks for a program; with one, the unsigned file is refused.
@@ -109,4 +140,20 @@ if grep -q '/files/setup.sh ' "$work/service.log"; then
 fi
 find "$HOME" -type f -perm -u+x | grep -q . && fail "a downloaded file was left executable"
 kill -0 "$meldra_pid" 2>/dev/null || fail "Meldra did not keep running"
-echo "PASS: nothing ran, the endless body was cut off, memory +${growth} MB"
+endless=$growth
+stop
+
+# A bomb as the offer list, then as the offered image: each refused at its headers, the program's memory
+# within 16 MB of where it was (the shipped program without identity encoding grew by about a gigabyte).
+for mode in gzip-offers gzip-file; do
+    run 20 "$mode"
+    grep -q 'gzip bomb' "$work/service.log" || fail "no bomb was sent ($mode)"
+    case $mode in gzip-offers) what='dfu_firmware[^ ]*' ;; *) what='files/bomb.dfu' ;; esac
+    # The warning goes to stderr, or to the support log under $HOME where the program keeps one.
+    grep -rqs "$what refused: compressed reply" "$work/meldra.log" "$HOME" || fail "the bomb was not refused ($mode)"
+    [ "$growth" -lt 16 ] || fail "memory grew by ${growth} MB under a gzip bomb ($mode)"
+    find "$HOME" -name 'bomb.dfu*' | grep -q . && fail "the bomb was stored ($mode)"
+    kill -0 "$meldra_pid" 2>/dev/null || fail "Meldra did not keep running ($mode)"
+    stop
+done
+echo "PASS: nothing ran, the endless body was cut off (memory +${endless} MB), both gzip bombs were refused"
