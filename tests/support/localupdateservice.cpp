@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <memory>
 
+#include "hiddfu/dfusuffix.h"
+#include "io/version.h"
 #include "tests/support/files.h"
 #include "tests/support/offers.h"
 #include "tools/updateservice/catalog.h"
@@ -23,6 +25,29 @@ bool write(const QString& path, const QByteArray& document, QString* error) {
         return false;
     }
     return true;
+}
+
+// An image states its version in its suffix and the program keeps it only when that is the offered one:
+// a copy of a whole image is restamped with the version it is offered as. Anything else is copied as is.
+bool copyImage(const QString& source, const QString& target, const QString& version) {
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray bytes = in.readAll();
+    std::vector<std::uint8_t> image(bytes.begin(), bytes.end());
+    HidDfu::DfuSuffix suffix;
+    const Global::Version parsed = Global::Version::fromString(version, 10);
+    std::uint16_t bcd = 0;
+    if (HidDfu::DfuSuffix::read(image.data(), image.size(), &suffix) != HidDfu::DfuSuffix::Error::None ||
+        !HidDfu::DfuSuffix::toBcd(parsed.major(), parsed.minor(), &bcd)) {
+        return QFile::copy(source, target);
+    }
+    image.resize(image.size() - HidDfu::DfuSuffix::kSize);
+    suffix.bcdDevice = bcd;
+    suffix.appendTo(image);
+    return TestSupport::writeFile(target,
+                                  QByteArray(reinterpret_cast<const char*>(image.data()), int(image.size())));
 }
 
 }  // namespace
@@ -63,10 +88,12 @@ bool LocalUpdateService::listen(quint16 port, QString* error) {
     return true;
 }
 
-QString LocalUpdateService::copyIn(const QString& source, const QString& name, QString* error) {
+QString LocalUpdateService::copyIn(const QString& source, const QString& name, QString* error,
+                                   const QString& image_version) {
     const QString unique = QStringLiteral("%1-%2").arg(++m_serial).arg(name);
     const QString target = m_folder.filePath(QStringLiteral("files/") + unique);
-    if (!QDir().mkpath(QFileInfo(target).path()) || !QFile::copy(source, target)) {
+    if (!QDir().mkpath(QFileInfo(target).path()) ||
+        !(image_version.isEmpty() ? QFile::copy(source, target) : copyImage(source, target, image_version))) {
         *error = QStringLiteral("cannot copy %1 into the catalog").arg(source);
         return {};
     }
@@ -79,7 +106,8 @@ bool LocalUpdateService::offerFirmware(const QString& model, const QString& rece
     QJsonObject offer;
     if (!receiver_version.isEmpty()) {
         const QString url =
-            copyIn(receiver_image, QStringLiteral("%1_Dongle_T%2.dfu").arg(model, receiver_version), error);
+            copyIn(receiver_image, QStringLiteral("%1_Dongle_T%2.dfu").arg(model, receiver_version), error,
+                   receiver_version);
         if (url.isEmpty()) {
             return false;
         }
@@ -87,7 +115,8 @@ bool LocalUpdateService::offerFirmware(const QString& model, const QString& rece
     }
     if (!headset_version.isEmpty()) {
         const QString url =
-            copyIn(headset_image, QStringLiteral("%1_Headset_T%2.dfu").arg(model, headset_version), error);
+            copyIn(headset_image, QStringLiteral("%1_Headset_T%2.dfu").arg(model, headset_version), error,
+                   headset_version);
         if (url.isEmpty()) {
             return false;
         }
@@ -105,7 +134,8 @@ bool LocalUpdateService::offerProgram(const QString& platform, const QString& ve
     }
     // Beside the copy under its unique name, where the program looks for it.
     const QString served = QUrl::fromPercentEncoding(url.section(QLatin1Char('/'), -1).toLatin1());
-    const QString signature_path = m_folder.filePath(QStringLiteral("files/") + served + QStringLiteral(".minisig"));
+    const QString signature_path =
+        m_folder.filePath(QStringLiteral("files/") + served + QStringLiteral(".minisig"));
     QFile::remove(signature_path);
     if (!signature.isEmpty()) {
         QFile out(signature_path);

@@ -36,7 +36,8 @@ public:
     [[nodiscard]] HttpServer& server() { return m_server; }
 
 private:
-    QString copyIn(const QString& source, const QString& name, QString* error);
+    QString copyIn(const QString& source, const QString& name, QString* error,
+                   const QString& image_version = QString());
 
     QTemporaryDir m_folder;
     HttpServer m_server;
