@@ -86,8 +86,8 @@ Application::Application(int& argc, char** argv) : QGuiApplication(argc, argv) {
     m_softwareUpdateMediator = std::make_unique<UIMediator::UISoftwareUpdateMediator>(nullptr);
 
     // A damaged download would otherwise be offered again and again: drop it so the next check refetches.
-    connect(m_firmwareUpdateMediator.get(), &UIMediator::UIFirmwareUpdateMediator::imageRefused,
-            m_updateManager.get(), &Updater::UpdateManager::discardDownload);
+    m_firmwareUpdateMediator->setImageRefusedHandler(
+        [manager = m_updateManager.get()](const QString& path) { manager->discardDownload(path); });
     connect(m_appExtension.get(), &Common::IAppExtension::activateRequested, this,
             &Application::bringToFront);
     connect(m_appExtension.get(), &Common::IAppExtension::closeRequested, this, &Application::closeWhenIdle);

@@ -137,8 +137,8 @@ bool UIFirmwareUpdateMediator::startUpdate(DeviceType type, const QString& firmw
     const Io::DeviceId u = KnownDeviceTable::updateModeId(device.type);
     if (!acceptsImage(firmware_path.isEmpty() ? firmwarePath(u) : firmware_path, type)) {
         // Whoever put the file there (a download) may drop it; a carried image is no one's to drop.
-        if (!firmware_path.isEmpty()) {
-            emit imageRefused(firmware_path);
+        if (!firmware_path.isEmpty() && m_imageRefused) {
+            m_imageRefused(firmware_path);
         }
         std::unique_ptr<QThread> thread(
             QThread::create([this] { m_session->storeStatus(Firmware::Status::FileError); }));

@@ -116,9 +116,14 @@ signals:
     void updateProgressChanged(int percents, DeviceType deviceType);
     void updateStatusChanged(Status status, DeviceType deviceType);
     void repairStatusChanged(Status status, DeviceType deviceType);
-    // The engine refused the image at path as damaged or foreign before the device was touched; whoever
-    // put the file there may drop it.
-    void imageRefused(const QString& path);
+
+public:
+    // Called on the GUI thread when the engine refused the image at a given path as damaged or foreign
+    // before the device was touched, so that whoever put the file there may drop it. Native only: the
+    // window learns the outcome from the status as before.
+    void setImageRefusedHandler(std::function<void(const QString& path)> handler) {
+        m_imageRefused = std::move(handler);
+    }
 
 private:
     enum class Operation { Update, Repair };
@@ -154,6 +159,7 @@ private:
     static Status fromFirmware(Firmware::Status status);
 
     const std::unique_ptr<FirmwareSession> m_session;
+    std::function<void(const QString& path)> m_imageRefused;
     ThreadStarter m_threadStarter;
     std::unique_ptr<QThread> m_thread;
     std::atomic<bool> m_workerDone{true};
