@@ -1,5 +1,7 @@
 // Downloads one large file from the local update service through the downloader and through curl,
-// alternately, and prints the throughput of each and the downloader's peak memory growth.
+// alternately, and prints the throughput of each and the downloader's peak memory growth; then the
+// downloader, which verifies the signature as it writes, against curl followed by minisign -V, and both
+// against a service paced to 100 MB/s, a fast real link behind which the hashing must hide.
 //   bench_download [size in MiB, default 256] [rounds, default 3]
 
 #include <QCoreApplication>
@@ -104,41 +106,70 @@ int main(int argc, char** argv) {
     QProcess keygen;
     keygen.start(QStringLiteral("minisign"),
                  {QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-f"), QStringLiteral("-p"),
-                  root.filePath(QStringLiteral("k.pub")), QStringLiteral("-s"), root.filePath(QStringLiteral("k.key"))});
+                  root.filePath(QStringLiteral("k.pub")), QStringLiteral("-s"),
+                  root.filePath(QStringLiteral("k.key"))});
     keygen.waitForFinished(-1);
     QProcess sign;
-    sign.start(QStringLiteral("minisign"), {QStringLiteral("-S"), QStringLiteral("-s"), root.filePath(QStringLiteral("k.key")),
-                                            QStringLiteral("-m"), root.filePath(QStringLiteral("catalog/files/big.dfu")),
-                                            QStringLiteral("-t"), QStringLiteral("kind:program version:9.0.0")});
+    sign.start(QStringLiteral("minisign"),
+               {QStringLiteral("-S"), QStringLiteral("-s"), root.filePath(QStringLiteral("k.key")),
+                QStringLiteral("-m"), root.filePath(QStringLiteral("catalog/files/big.dfu")),
+                QStringLiteral("-t"), QStringLiteral("kind:program version:9.0.0")});
     sign.waitForFinished(-1);
     QFile pub(root.filePath(QStringLiteral("k.pub")));
-    const auto key = pub.open(QIODevice::ReadOnly) ? Updater::Minisign::PublicKey::fromText(pub.readAll())
-                                                   : std::nullopt;
+    const auto key =
+        pub.open(QIODevice::ReadOnly) ? Updater::Minisign::PublicKey::fromText(pub.readAll()) : std::nullopt;
     if (!key || sign.exitCode() != 0) {
         out << "bench_download needs minisign to sign its test file\n";
         return 1;
     }
 
+    // The same catalog from two services: at loopback speed, and paced as a real link.
+    QString base;
+    QString paced_base;
     QProcess service;
-    service.setProgram(QStringLiteral(MELDRA_UPDATESERVICE));
-    service.setArguments({QStringLiteral("--folder"), root.filePath(QStringLiteral("catalog"))});
-    service.start();
-    if (!service.waitForReadyRead(10000)) {
-        out << "the update service did not start\n";
-        return 1;
+    QProcess paced_service;
+    for (QProcess* process : {&service, &paced_service}) {
+        process->setProgram(QStringLiteral(MELDRA_UPDATESERVICE));
+        QStringList service_args{QStringLiteral("--folder"), root.filePath(QStringLiteral("catalog"))};
+        if (process == &paced_service) {
+            service_args << QStringLiteral("--rate") << QStringLiteral("100");
+        }
+        process->setArguments(service_args);
+        process->start();
+        if (!process->waitForReadyRead(10000)) {
+            out << "the update service did not start\n";
+            return 1;
+        }
+        const QString banner = QString::fromUtf8(process->readAllStandardOutput());
+        (process == &service ? base : paced_base) =
+            QRegularExpression(QStringLiteral("http://\\S+")).match(banner).captured(0);
     }
-    const QString banner = QString::fromUtf8(service.readAllStandardOutput());
-    const QString base = QRegularExpression(QStringLiteral("http://\\S+")).match(banner).captured(0);
     const QString url = base + QStringLiteral("/files/big.dfu");
     out << "file " << mib << " MiB from " << url << ", " << rounds << " rounds each\n";
 
-    auto runCurl = [&]() -> double {
+    // curl alone, or curl and then minisign -V on what it fetched.
+    auto runCurl = [&](const QString& from, bool verify) -> double {
         QElapsedTimer clock;
         clock.start();
         QProcess curl;
-        curl.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-o"),
-                                            root.filePath(QStringLiteral("curl.dfu")), url});
+        curl.start(QStringLiteral("curl"),
+                   {QStringLiteral("-s"), QStringLiteral("-o"), root.filePath(QStringLiteral("curl.dfu")),
+                    from + QStringLiteral("/files/big.dfu")});
         curl.waitForFinished(-1);
+        if (verify) {
+            QFile::copy(root.filePath(QStringLiteral("catalog/files/big.dfu.minisig")),
+                        root.filePath(QStringLiteral("curl.dfu.minisig")));
+            QProcess check;
+            check.start(QStringLiteral("minisign"),
+                        {QStringLiteral("-V"), QStringLiteral("-q"), QStringLiteral("-p"),
+                         root.filePath(QStringLiteral("k.pub")), QStringLiteral("-m"),
+                         root.filePath(QStringLiteral("curl.dfu"))});
+            check.waitForFinished(-1);
+            QFile::remove(root.filePath(QStringLiteral("curl.dfu.minisig")));
+            if (check.exitCode() != 0) {
+                return 0.0;
+            }
+        }
         const double seconds = clock.nsecsElapsed() / 1e9;
         const qint64 got = QFileInfo(root.filePath(QStringLiteral("curl.dfu"))).size();
         QFile::remove(root.filePath(QStringLiteral("curl.dfu")));
@@ -147,9 +178,9 @@ int main(int argc, char** argv) {
 
     qint64 worst_growth = 0;
     qint64 last_growth = 0;
-    auto runDownloader = [&]() -> double {
+    auto runDownloader = [&](const QString& from) -> double {
         Updater::UpdateDownloader downloader(root.filePath(QStringLiteral("download")));
-        downloader.setBaseUrl(base);
+        downloader.setBaseUrl(from);
         downloader.setPublicKey(key);
         bool done = false;
         QObject::connect(&downloader, &Updater::UpdateDownloader::updateRecordStatusChanged, &app,
@@ -160,8 +191,7 @@ int main(int argc, char** argv) {
         PeakSampler sampler;
         QElapsedTimer clock;
         clock.start();
-        Q_UNUSED(
-            downloader.checkSoftware(QStringLiteral("linux"), Global::Version()));
+        Q_UNUSED(downloader.checkSoftware(QStringLiteral("linux"), Global::Version()));
         while (!done) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
@@ -173,19 +203,27 @@ int main(int argc, char** argv) {
         return got == size ? size / seconds / 1e6 : 0.0;
     };
 
-    runCurl();  // warms the page cache for both
+    runCurl(base, false);  // warms the page cache for both
     std::vector<double> ours;
     std::vector<double> theirs;
+    std::vector<double> verified;
+    std::vector<double> paced_ours;
+    std::vector<double> paced_theirs;
     for (int i = 0; i < rounds; ++i) {
-        ours.push_back(runDownloader());
-        theirs.push_back(runCurl());
+        ours.push_back(runDownloader(base));
+        theirs.push_back(runCurl(base, false));
+        verified.push_back(runCurl(base, true));
+        paced_ours.push_back(runDownloader(paced_base));
+        paced_theirs.push_back(runCurl(paced_base, false));
         out << "round " << i + 1 << ": downloader " << qRound(ours.back()) << " MB/s, curl "
             << qRound(theirs.back()) << " MB/s, memory growth "
             << QString::number(last_growth / 1048576.0, 'f', 1) << " MiB\n";
         out.flush();
     }
-    service.terminate();
-    service.waitForFinished();
+    for (QProcess* process : {&service, &paced_service}) {
+        process->terminate();
+        process->waitForFinished();
+    }
 
     // The machine is shared: the median shows the typical run, the best of each the unloaded ceiling.
     const double best_ours = *std::max_element(ours.begin(), ours.end());
@@ -197,6 +235,13 @@ int main(int argc, char** argv) {
     out << "median: downloader " << qRound(median(ours)) << " MB/s, curl " << qRound(median(theirs))
         << " MB/s\n";
     out << "throughput ratio downloader/curl: " << QString::number(ratio, 'f', 2) << " (aim >= 0.90)\n";
+    const auto ratio_of = [](const std::vector<double>& a, const std::vector<double>& b) {
+        return QString::number(median(b) > 0 ? median(a) / median(b) : 0.0, 'f', 2);
+    };
+    out << "curl then minisign -V: " << qRound(median(verified)) << " MB/s; at 100 MB/s: downloader "
+        << qRound(median(paced_ours)) << " MB/s, curl " << qRound(median(paced_theirs)) << " MB/s\n";
+    out << "ratio to curl then minisign -V: " << ratio_of(ours, verified) << " (aim >= 1.0)\n";
+    out << "ratio to curl at 100 MB/s: " << ratio_of(paced_ours, paced_theirs) << " (aim >= 0.9)\n";
     out << "peak memory growth of the downloader: " << QString::number(worst_growth / 1048576.0, 'f', 1)
         << " MiB (aim <= 16)\n";
     return 0;

@@ -383,6 +383,31 @@ private slots:
                  stored(QStringLiteral("sorrel148.dfu")));
     }
 
+    // The engine refused the downloaded image as damaged: it goes with its record, a file the user picked
+    // stays, and the next check fetches the image again.
+    void damagedDownloadIsDroppedAndFetchedAgain() {
+        const QString name = QStringLiteral("Sorrel_Dongle_T1.46.0.dfu");
+        offer(QStringLiteral("dongle"), QStringLiteral("Sorrel"), QStringLiteral("1.0.0"),
+              QStringLiteral("1.46.0"), name);
+        QSignalSpy changed(m_manager.get(), &UpdateManager::receiverUpdateChanged);
+        const auto check = [this] {
+            m_manager->checkReceiverUpdate(QStringLiteral("Sorrel"), QStringLiteral("1.45.0.0"),
+                                           QStringLiteral("1.0.0.0"));
+        };
+        check();
+        QTRY_COMPARE(changed.count(), 1);
+        const QString picked = m_root->filePath(QStringLiteral("picked.dfu"));
+        QVERIFY(TestSupport::writeFile(picked, m_contents.value(name)));
+        QVERIFY(!m_manager->discardDownload(picked));
+        QVERIFY(QFile::exists(picked));
+        QVERIFY(m_manager->discardDownload(stored(name)));
+        QVERIFY(!QFile::exists(stored(name)) && !QFile::exists(stored(name) + QStringLiteral(".minisig")));
+        QCOMPARE(m_manager->getReceiverUpdatePath(QStringLiteral("Sorrel")), QString());
+        check();
+        QTRY_COMPARE(changed.count(), 2);
+        QCOMPARE(m_manager->getReceiverUpdatePath(QStringLiteral("Sorrel")), stored(name));
+    }
+
     void defaultDirectoryAndServiceFromTheEnvironment() {
         const QString expected =
             QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/update");

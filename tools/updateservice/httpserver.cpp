@@ -1,5 +1,8 @@
 #include "tools/updateservice/httpserver.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include <sys/socket.h>
 
 #include <QFile>
@@ -25,6 +28,8 @@ struct HttpServer::Connection {
     qint64 bodySize = 0;
     qint64 sent = 0;
     bool stalled = false;
+    QElapsedTimer clock;  // since the headers, for the pacing
+    bool paced = false;   // a pump is already scheduled
 };
 
 HttpServer::HttpServer(QObject* parent) : QObject(parent), m_server(new QTcpServer(this)) {
@@ -178,6 +183,7 @@ void HttpServer::respond(Connection* connection, const Response& response) {
     }
     head += "Connection: close\r\n\r\n";
     connection->socket->write(head);
+    connection->clock.start();
     pump(connection);
 }
 
@@ -187,6 +193,20 @@ void HttpServer::pump(Connection* connection) {
     }
     const Response& response = connection->response;
     while (connection->sent < connection->bodySize && connection->socket->bytesToWrite() < kHighWater) {
+        if (m_rate > 0 && connection->sent >= m_rate * connection->clock.nsecsElapsed() / 1000000000) {
+            if (!connection->paced) {
+                connection->paced = true;
+                QTcpSocket* socket = connection->socket;
+                QTimer::singleShot(1, socket, [this, socket]() {
+                    Connection* paced = m_connections.value(socket);
+                    if (paced != nullptr) {
+                        paced->paced = false;
+                        pump(paced);
+                    }
+                });
+            }
+            break;
+        }
         qint64 limit = connection->bodySize;
         if (response.fault != Fault::None) {
             limit = qMin(limit, response.faultAfter);

@@ -57,6 +57,9 @@ public:
     // Request targets in order of arrival.
     [[nodiscard]] QList<QByteArray> requests() const { return m_requests; }
     void clearRequests() { m_requests.clear(); }
+    // Paces every body to at most this many bytes per second (0: as fast as the socket takes them), as a
+    // real link of that speed would.
+    void setRate(qint64 bytes_per_second) { m_rate = bytes_per_second; }
     // Sends the rest of every stalled body, as if the network had come back.
     void resumeStalled();
     // Connections whose response has not ended (stalled ones included).
@@ -81,4 +84,5 @@ private:
     Handler m_handler;
     QList<QByteArray> m_requests;
     QHash<QTcpSocket*, Connection*> m_connections;
+    qint64 m_rate = 0;
 };

@@ -126,8 +126,12 @@ int main(int argc, char** argv) {
             "and served with its .minisig beside it; the trusted comment says what the catalog "
             "offers the file as."),
         QStringLiteral("path"));
-    parser.addOptions(
-        {port_option, folder_option, demo_option, model_option, version_option, image_option, sign_option});
+    const QCommandLineOption rate_option(QStringLiteral("rate"),
+                                         QStringLiteral("Pace every body to this many MB/s, as a real link "
+                                                        "would (0: as fast as loopback takes it)."),
+                                         QStringLiteral("MB/s"), QStringLiteral("0"));
+    parser.addOptions({port_option, folder_option, demo_option, model_option, version_option, image_option,
+                       sign_option, rate_option});
     parser.process(app);
 
     QTextStream out(stdout);
@@ -199,6 +203,7 @@ int main(int argc, char** argv) {
     }
 
     HttpServer server;
+    server.setRate(qint64(parser.value(rate_option).toDouble() * 1e6));
     const Catalog catalog(QDir(folder).absolutePath());
     // One line per request, so a demo shows what the program asked for and what it got.
     server.setHandler([&catalog, &server, &out](const QByteArray& target) {
