@@ -267,8 +267,10 @@ void UpdateDownloader::Completer::publish(std::shared_ptr<PendingFile> file, con
         emitStatus(Status::Failed);
         return;
     }
-    qCInfo(lcOnline).noquote() << "kept" << loggedUrl(m_reply->url()) << "version"
-                               << version.toString(QStringLiteral("M.m.p"), 10) << "as" << path;
+    // After a signature exchange the reply is the signature's; the file is what was kept.
+    qCInfo(lcOnline).noquote() << "kept download of version" << version.toString(QStringLiteral("M.m.p"), 10)
+                               << "as" << path
+                               << (signature_text.isEmpty() ? "(unsigned)" : "(signature verified)");
     emit m_downloader->updateRecordAvaliable(m_id, std::make_shared<UpdateRecord>(path, version, revision));
     emitStatus(Status::Downloaded);
 }
