@@ -102,7 +102,8 @@ ldd "$tree/bin/Meldra" | grep libhiddfu.so | grep -q "$tree/bin/../lib/meldra/li
     fail "libhiddfu.so is not found in the tree: $(ldd "$tree/bin/Meldra" | grep hiddfu)"
 
 # Every ELF file that any of the three ships: run paths only relative to the file, no debug information,
-# and no trace of the build folder (a run path into it under /tmp lets any local user plant a library).
+# no trace of the build folder (a run path into it under /tmp lets any local user plant a library), and
+# Debian's hardening: relocations read-only from the start, a stack protector, fortified calls.
 mkdir "$work/deb" "$work/bundle" "$work/bundle/data"
 dpkg-deb -x "$deb" "$work/deb"
 skip=$(grep -an '^__INSTALLER_PAYLOAD__$' "$bundle" | head -n 1 | cut -d: -f1)
@@ -117,6 +118,15 @@ for file in $(find "$work/deb" "$work/tree" "$work/bundle" -type f); do
     readelf -d "$file" | grep -E 'R(UN)?PATH' | grep -v 'Library r[a-z]*path: \[\$ORIGIN[]/]' &&
         fail "$name has a run path that is not relative to it"
     readelf -S "$file" | grep -q '\.debug_' && fail "$name is not stripped"
+    readelf -lW "$file" | grep -q GNU_RELRO && readelf -dW "$file" | grep -q 'BIND_NOW\|FLAGS.*NOW' ||
+        fail "$name is not linked with relro and now"
+    if [ "${MELDRA_HARDENED_BUILD:-yes}" = yes ]; then
+        readelf --dyn-syms -W "$file" | grep -q ' __stack_chk_fail' || fail "$name has no stack protector"
+        # The engine's copies all have sizes the compiler can prove, so only the program shows fortified calls.
+        case $name in */Meldra)
+            readelf --dyn-syms -W "$file" | grep -q ' __[a-z0-9_]*_chk@' || fail "$name has no fortified call" ;;
+        esac
+    fi
     [ "${MELDRA_SHIPPING_BUILD:-yes}" = yes ] || continue
     strings -a "$file" | grep -F "$build" && fail "$name names the build folder"
     strings -a "$file" | grep -F "$source/" && fail "$name names the source folder"
