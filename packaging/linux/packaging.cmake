@@ -57,7 +57,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
 # Loaded by the QML engine at run time, so no library dependency names them: every module that either
 # program imports, and every module those import in turn. QtQuick.Dialogs falls back to a file dialog
 # written in QML (Controls 1, PrivateWidgets, the folder list model, settings) when the desktop offers no
-# native one. tests/installer/qml_depends.sh fails when an import is missing here.
+# native one. tests/installer/e2e_packages.sh fails when an import is missing here.
 set(MELDRA_QML_PACKAGES
     qml-module-qtqml qml-module-qtqml-models2 qml-module-qtqml-workerscript2
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-templates2
@@ -100,6 +100,6 @@ add_custom_target(installer_bundle
     COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --component ${MELDRA_INSTALLER_COMPONENT}
             --prefix ${bundle} --strip
     COMMAND sh ${linux}/make-selfextracting.sh ${linux}/installer-header.sh ${bundle} ${MELDRA_INSTALLER_RUN}
-    DEPENDS Meldra Installer hiddfu
+    DEPENDS Meldra meldra-cli Installer hiddfu
     COMMENT "Installer bundle in ${bundle}"
     VERBATIM)
