@@ -36,7 +36,10 @@ private:
     qint64 m_size = 0;
     // Linux: a sealed memory file holding a private copy. Windows: a handle that denies writes.
     qintptr m_handle = -1;
+#ifdef Q_OS_WIN
+    // The file mapping behind m_data.
     qintptr m_mapping = 0;
+#endif
 };
 
 }  // namespace Platform
