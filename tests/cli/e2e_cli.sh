@@ -104,7 +104,7 @@ grep -q 'R-0001, P-0001' "$work/two.err" || fail "the serials were not named: $(
 ask "click receiverTile" > /dev/null
 wait_for 60 shown updateButton || fail "UPDATE did not show on the receiver page"
 ask "click updateButton" > /dev/null
-wait_for 10 on_page progressPage || fail "the window did not start its update"
+wait_for 30 on_page progressPage || fail "the window did not start its update"
 run_cli "$work/one.json" busy update receiver --json
 [ "$rc" = 7 ] || fail "update during the window's update gave $rc"
 [ "$(field "$work/busy.out" 'd["result"]')" = busy ] || fail "busy --json: $(cat "$work/busy.out")"
