@@ -3,6 +3,7 @@
 #include <QQmlEngine>
 #include <QtQml>
 
+#include "app/accessibility.h"
 #include "app/theme.h"
 
 #ifndef ARCA_INSTALLER
@@ -22,6 +23,7 @@ QObject* createTheme(QQmlEngine*, QJSEngine*) {
 }  // namespace
 
 void registerTypes() {
+    installAccessibility();
     qmlRegisterSingletonType<Theme>("Arca.Theme", 1, 0, "Theme", createTheme);
 #ifndef ARCA_INSTALLER
     qmlRegisterUncreatableType<UIMediator::UIFirmwareUpdateMediator>(

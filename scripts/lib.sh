@@ -5,6 +5,7 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # What building and running the program needs on Debian 12.
 BASE_PACKAGES="build-essential cmake ninja-build ccache pkg-config
  qtbase5-dev qtbase5-dev-tools qtdeclarative5-dev qtdeclarative5-dev-tools qtquickcontrols2-5-dev
+ qtbase5-private-dev qtdeclarative5-private-dev
  qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-templates2 qml-module-qtquick-controls2
  qml-module-qtquick-layouts qml-module-qtquick-dialogs qml-module-qtquick-controls
  qml-module-qtquick-privatewidgets qml-module-qtgraphicaleffects qml-module-qt-labs-folderlistmodel

@@ -4,7 +4,8 @@
 # type-check here. Both deliverables' app/ sources are checked, and the resource scripts go through windres.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-ensure_packages g++-mingw-w64-x86-64-posix qtbase5-dev qtdeclarative5-dev libhidapi-dev libsodium-dev
+ensure_packages g++-mingw-w64-x86-64-posix qtbase5-dev qtdeclarative5-dev qtbase5-private-dev \
+    qtdeclarative5-private-dev libhidapi-dev libsodium-dev
 
 cxx=x86_64-w64-mingw32-g++-posix
 qt=/usr/include/x86_64-linux-gnu/qt5
@@ -13,6 +14,11 @@ flags=(-std=c++17 -fsyntax-only -Wno-attributes -Wall -Wextra -Wno-unused-parame
        "-DMELDRA_UPDATE_BASE_URL=\"http://updates.arca.example\""
        -I"$top" -isystem /usr/include/hidapi -isystem "$qt")
 for m in QtCore QtGui QtNetwork QtQml QtQuick QtConcurrent QtDBus; do flags+=(-isystem "$qt/$m"); done
+# The accessibility of Qt Quick items is extended through Qt's private headers (app/accessibility.cpp).
+qt_version=$(pkg-config --modversion Qt5Core)
+for m in QtCore QtGui QtQml QtQmlModels QtQuick; do
+    flags+=(-isystem "$qt/$m/$qt_version" -isystem "$qt/$m/$qt_version/$m")
+done
 
 cd "$top"
 # Headers that mingw lacks but the sources use: zlib's and libsodium's (header-only use of their

@@ -65,6 +65,10 @@ set(MELDRA_QML_PACKAGES
     qml-module-qtquick-dialogs qml-module-qtquick-controls qml-module-qtquick-privatewidgets
     qml-module-qtquick-extras qml-module-qt-labs-folderlistmodel qml-module-qt-labs-settings)
 list(JOIN MELDRA_QML_PACKAGES ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
+# Both programs extend Qt Quick's accessible items through Qt's private API (app/accessibility.cpp), which
+# holds only for the Qt Quick release they were built with; Debian names that release with a virtual package.
+string(REPLACE "." "-" _qt_abi "${Qt5Quick_VERSION}")
+string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", qtdeclarative-abi-${_qt_abi}")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${linux}/postinst ${linux}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/CPackProjectConfig.cmake)

@@ -42,6 +42,7 @@ echo "$expected" | diff - "$work/deb.list" >&2 || fail "the .deb holds other fil
 dpkg-deb -f "$deb" Package | grep -qx meldra || fail "package name"
 depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//')
 echo "$depends" | grep -qx libhidapi-hidraw0 || fail "no dependency from the library scan: $depends"
+echo "$depends" | grep -q "^qtdeclarative-abi-" || fail "Depends names no Qt Quick release for its private API"
 synopsis=$(dpkg-deb -f "$deb" Description | head -n 1 | tr '[:upper:]' '[:lower:]')
 dpkg-deb -f "$deb" Description | sed -n '2s/^ *//p' | tr '[:upper:]' '[:lower:]' | grep -qxF "$synopsis" &&
     fail "the description repeats its synopsis"

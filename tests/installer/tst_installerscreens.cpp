@@ -16,6 +16,7 @@
 #include <QtQuickTest>
 #include <memory>
 
+#include "app/accessibility.h"
 #include "app/theme.h"
 #include "common/appextension.h"
 #include "mediator/uiinstallermediator.h"
@@ -145,6 +146,7 @@ public slots:
         qRegisterMetaType<UIMediator::UIInstallerMediator::Status>("Status");
         m_app = std::make_unique<InstallerApp>();
         QDesktopServices::setUrlHandler(QStringLiteral("https"), m_app.get(), "openUrl");
+        installAccessibility();
         // A screen reader that is already running when the installer starts.
         QAccessible::setActive(true);
         // launch() with nothing installed searches PATH for the bare name, so a Meldra installed on the

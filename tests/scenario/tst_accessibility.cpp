@@ -5,8 +5,8 @@
 #include <QtTest>
 
 #include "app/application.h"
-#include "tests/support/accessibletree.h"
 #include "tests/scenario/scenariotest.h"
+#include "tests/support/accessibletree.h"
 
 using HidSim::DeviceType;
 using TestSupport::plug;
@@ -83,8 +83,8 @@ private:
         return tree;
     }
 
-    // A new page is announced by the focus moving to its title (on the repair page its first step): the
-    // element a screen reader reads out when the focus moves.
+    // A new page is announced by the focus moving to its title, a heading (on the repair page its first
+    // step): the element a screen reader reads out when the focus moves.
     bool announced(const QString& page, const QString& text) {
         if (!m_ui.waitForPage(page, 30000)) {
             qWarning("still on %s, not %s", qPrintable(m_ui.pageName()), qPrintable(page));
@@ -92,7 +92,8 @@ private:
         }
         QString focused;
         for (const AccessibleNode& node : accessibleTree(m_ui.window())) {
-            if (node.focused && node.role == QAccessible::StaticText) {
+            if (node.focused && node.role == (page == QLatin1String("repairPage") ? QAccessible::StaticText
+                                                                                  : QAccessible::Heading)) {
                 focused = node.name;
             }
         }
@@ -174,7 +175,7 @@ private slots:
         QVERIFY2(bar->description.endsWith(QLatin1Char('%')) && percent % 10 == 0 && percent <= 100,
                  qPrintable(bar->describe()));
         QCOMPARE(bar->name, QStringLiteral("Updating your receiver..."));
-        QVERIFY(find(progress, QAccessible::StaticText, bar->name));
+        QVERIFY(find(progress, QAccessible::Heading, bar->name));
         QVERIFY(unnamedActionables(progress).isEmpty());
         QVERIFY(announced(QStringLiteral("finalPage"), QStringLiteral("You're all set!")));
         walk({{QAccessible::Button, QStringLiteral("DONE")}});
@@ -197,6 +198,18 @@ private slots:
               {QAccessible::Button, QStringLiteral("DONE")}});
         key(Qt::Key_Escape);
         QVERIFY(announced(QStringLiteral("welcomePage"), QStringLiteral("The latest and greatest.")));
+        // Without its receiver the tile stays where it was, read as disabled: no Press, no focus.
+        QVERIFY(HidSim::unplug(m_receiver));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            find(accessibleTree(m_ui.window()), QAccessible::Button, QStringLiteral("No receiver connected")),
+            5000);
+        const AccessibleNode missing = *find(accessibleTree(m_ui.window()), QAccessible::Button,
+                                             QStringLiteral("No receiver connected"));
+        QVERIFY2(missing.disabled && !missing.actionable(), qPrintable(missing.describe()));
+        m_receiver = plug(DeviceType::SorrelReceiver, QStringLiteral("R-0001"), QStringLiteral("1.45.0"));
+        QTRY_VERIFY_WITH_TIMEOUT(find(accessibleTree(m_ui.window()), QAccessible::Button,
+                                      QStringLiteral("Receiver, Update available")),
+                                 10000);
 
         tabTo(QStringLiteral("receiverTile"));
         key(Qt::Key_Return);

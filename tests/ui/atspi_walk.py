@@ -2,7 +2,7 @@
 """Walks a running program's window from outside, over the AT-SPI bus, as a screen reader does.
 
 atspi_walk.py main|installer : waits for the program on the bus, checks that every element one can press or
-focus has a role and a name, that a disabled one offers neither, that no page reads as a tab, and on the main program presses the headset tile and the back arrow through their accessible
+focus has a role and a name, that a disabled one offers neither (the missing receiver's tile is one), that no page reads as a tab, and on the main program presses the headset tile and the back arrow through their accessible
 actions, following where the focus goes.
 """
 import sys
@@ -74,8 +74,10 @@ def walk(frame):
         actionable = "Press" in entry[2] or focusable
         if actionable and (entry[0] in ("unknown", "invalid", "") or not entry[1].strip()):
             faults.append(("unnamed",) + entry)
-        if (not enabled or entry[1] == "No receiver connected") and actionable:
+        if not enabled and actionable:
             faults.append(("disabled but actionable",) + entry)
+        if enabled and entry[1] == "No receiver connected":
+            faults.append(("a missing device's tile reads as enabled",) + entry)
         if len(set(entry[2])) != len(entry[2]) or entry[0] == "page tab":
             faults.append(("read oddly",) + entry)
     if faults:
@@ -113,7 +115,7 @@ def page_change(frame, role, name, title, wanted):
     press(frame, role, name)
     expect(frame, wanted)
     pump(1)
-    if focus_trail != [("label", title)]:
+    if focus_trail != [("heading", title)]:
         sys.exit("focus went to %r, not straight to the title %r" % (focus_trail, title))
 
 
@@ -124,14 +126,14 @@ def main():
     pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
     if sys.argv[1] == "installer":
         expect(frame, [("link", "End User License Agreement."), ("push button", "INSTALL SONELLA"),
-                       ("label", "WELCOME TO\nSONELLA")])
+                       ("heading", "WELCOME TO\nSONELLA")])
         return
-    expect(frame, [("label", "No receiver connected"), ("push button", "Headset"),
-                   ("label", "The latest and greatest.")])
+    expect(frame, [("push button", "No receiver connected"), ("push button", "Headset"),
+                   ("heading", "The latest and greatest.")])
     page_change(frame, "push button", "Headset", "Headset",
-                [("push button", "Back"), ("label", "Firmware Version: 1.44"), ("label", "Headset")])
+                [("push button", "Back"), ("label", "Firmware Version: 1.44"), ("heading", "Headset")])
     page_change(frame, "push button", "Back", "The latest and greatest.",
-                [("push button", "Headset"), ("label", "The latest and greatest.")])
+                [("push button", "Headset"), ("heading", "The latest and greatest.")])
 
 
 if __name__ == "__main__":

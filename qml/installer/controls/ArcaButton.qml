@@ -18,10 +18,7 @@ T.Button {
     hoverEnabled: false
     // Set here: Qt names a button from its text only when the text changes after a screen reader started.
     Accessible.name: text
-    // Qt Quick 5.15 reports no disabled state, a button's role always offers Press, and a role set here
-    // is reset when a screen reader starts: a disabled button steps aside for its text, which reads as a
-    // label and takes neither Press nor the focus.
-    Accessible.ignored: !enabled
+    // A disabled button reads as disabled and offers no Press (app/accessibility.h).
     activeFocusOnTab: enabled
 
     // The two values in which the main program's copy of this control differs.
@@ -45,7 +42,7 @@ T.Button {
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideRight
-        Accessible.ignored: control.enabled
+        Accessible.ignored: true
         color: control.themed(Theme.fontColorEnabled, variant.disabledTextColor,
                               Theme.fontColorPressed, Theme.fontColorHovered)
     }

@@ -16,6 +16,7 @@ ArcaPage {
         horizontalAlignment: Text.AlignHCenter
         text: qsTr("INSTALLATION FAILED")
         focus: true
+        accessibleHeading: true
         font.bold: true
         font.family: Theme.fontFamilyTitle
         font.pixelSize: Theme.fontSizeTitle

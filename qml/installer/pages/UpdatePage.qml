@@ -24,6 +24,7 @@ ArcaPage {
         x: 332; y: 208; width: 564; height: 124
         text: qsTr("AN UPDATE IS READY TO BE\nINSTALLED")
         focus: true
+        accessibleHeading: true
         font.bold: true
         font.family: Theme.fontFamilyTitle
         font.pixelSize: Theme.fontSizeTitle

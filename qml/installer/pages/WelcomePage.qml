@@ -20,6 +20,7 @@ ArcaPage {
         x: 332; y: 208; width: 564; height: 124
         text: qsTr("WELCOME TO\nSONELLA")
         focus: true
+        accessibleHeading: true
         font.bold: true
         font.family: Theme.fontFamilyTitle
         font.pixelSize: Theme.fontSizeTitle

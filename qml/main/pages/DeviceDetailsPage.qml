@@ -37,6 +37,7 @@ FamilyPage {
         id: title
         objectName: "titleLabel"
         focus: true
+        accessibleHeading: true
         anchors.top: parent.top
         anchors.topMargin: 20
         anchors.left: parent.left

@@ -36,9 +36,7 @@ ArcaButton {
 
         ArcaLabel {
             objectName: "missingLabel"
-            // What a disabled tile reads as, the tile itself stepping aside.
-            Accessible.ignored: tile.enabled
-            Accessible.name: tile.missingText.replace("\n", " ")
+            Accessible.ignored: true
             anchors.horizontalCenter: parent.horizontalCenter
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 18

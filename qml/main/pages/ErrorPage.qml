@@ -26,6 +26,7 @@ FamilyPage {
             id: heading
             objectName: "titleLabel"
             focus: true
+            accessibleHeading: true
             width: parent.width
             horizontalAlignment: Text.AlignHCenter
             text: qsTr("Something went wrong...")

@@ -67,6 +67,7 @@ FamilyPage {
             id: heading
             objectName: "titleLabel"
             focus: true
+            accessibleHeading: true
             text: qsTr("Hmm. something went\nwrong...")
             font.family: Theme.fontFamilyTitle
             font.pixelSize: Theme.fontSizeLarge

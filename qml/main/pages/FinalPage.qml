@@ -29,6 +29,7 @@ ArcaPage {
             id: heading
             objectName: "titleLabel"
             focus: true
+            accessibleHeading: true
             anchors.horizontalCenter: parent.horizontalCenter
             text: qsTr("You're all set!")
             font.family: Theme.fontFamilyTitle

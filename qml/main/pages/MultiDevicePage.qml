@@ -21,6 +21,7 @@ FamilyPage {
         id: heading
         objectName: "titleLabel"
         focus: true
+        accessibleHeading: true
         anchors.top: parent.top
         anchors.topMargin: 20
         anchors.left: parent.left

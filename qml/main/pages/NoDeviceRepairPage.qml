@@ -35,6 +35,7 @@ FamilyPage {
             id: heading
             objectName: "titleLabel"
             focus: true
+            accessibleHeading: true
             text: qsTr("Hmm. We’re not seeing your\nheadset...")
             font.family: Theme.fontFamilyTitle
             font.pixelSize: Theme.fontSizeLarge

@@ -50,6 +50,7 @@ FamilyPage {
             id: heading
             objectName: "titleLabel"
             focus: true
+            accessibleHeading: true
             width: parent.width
             horizontalAlignment: Text.AlignHCenter
             font.family: Theme.fontFamilyTitle

@@ -34,6 +34,7 @@ ArcaPage {
             id: heading
             objectName: "titleLabel"
             focus: true
+            accessibleHeading: true
             width: parent.width
             horizontalAlignment: Text.AlignHCenter
             text: qsTr("The latest and greatest.")

@@ -218,7 +218,7 @@ TestCase {
             verify(!actionable || (node.name.trim() !== "" && node.role !== "NoRole" && node.role !== "Client"),
                    currentPage() + ": unnamed " + node.role)
             seen.push(node.role + " " + node.name)
-            if (node.focused && node.role === "StaticText")
+            if (node.focused && node.role === "Heading")
                 focused = node.name
         }
         compare(focused, title, "the title takes the focus")
