@@ -4,20 +4,11 @@
 #include <QEvent>
 #include <QWindow>
 
-#ifdef Q_OS_UNIX
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <QSocketNotifier>
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#endif
-
 #include "base/logging.h"
 #include "common/appextension.h"
 #include "io/version.h"
 #include "meldraversion.h"
+#include "platform/terminationsignals.h"
 
 #ifndef ARCA_INSTALLER
 #include "common/othersoftware.h"
@@ -48,19 +39,6 @@ const char* const kSingleInstanceKey = kMainProgramKey;
 #else
 const char* const kApplicationName = "Sonella Desktop";
 const char* const kSingleInstanceKey = "10837403-4004-4fe9-82ea-b536aa04bd53";
-#endif
-
-#if defined(Q_OS_UNIX) && !defined(ARCA_INSTALLER)
-// A signal handler may do next to nothing, so it only wakes the event loop through this pair.
-int g_signalPair[2] = {-1, -1};
-
-void onTerminationSignal(int) {
-    const int saved = errno;
-    const char byte = 1;
-    // A full buffer already holds a request that has not been served.
-    [[maybe_unused]] const ssize_t written = ::write(g_signalPair[1], &byte, 1);
-    errno = saved;
-}
 #endif
 
 }  // namespace
@@ -191,36 +169,11 @@ bool Application::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Application::closeOnTerminationSignals() {
-#ifdef Q_OS_UNIX
-    if (g_signalPair[0] >= 0) {
-        return;
-    }
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, g_signalPair) != 0) {
-        qCWarning(lcShell) << "cannot watch for termination signals:" << std::strerror(errno);
-        return;
-    }
-    auto* notifier = new QSocketNotifier(g_signalPair[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this] {
-        char bytes[16];
-        while (::read(g_signalPair[0], bytes, sizeof bytes) > 0) {
-        }
+    Platform::watchTerminationSignals(this, [this](int) {
         qCInfo(lcShell) << "termination signal: closing"
                         << (isBusy() ? "after the running operation" : "now");
         closeWhenIdle();
     });
-    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
-        struct sigaction action {};
-        // A signal ignored when we were started (nohup, a background job) stays ignored.
-        if (::sigaction(signal, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) {
-            continue;
-        }
-        action = {};
-        action.sa_handler = onTerminationSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        ::sigaction(signal, &action, nullptr);
-    }
-#endif
 }
 
 void Application::bringToFront() {

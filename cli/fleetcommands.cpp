@@ -325,16 +325,8 @@ void FleetCommands::flash(const Reading& reading, const QString& path) {
 void FleetCommands::onUpdateStatus(Mediator::Status status) {
     if (status == Status::Rebooting)
         m_output.progress(QStringLiteral("rebooting"));
-    if (!isFinal(status))
+    if (!isFinal(status) || !reportFinal(status, QStringLiteral("update")))
         return;
-    m_output.progress(statusName(status));
-    m_output.document().insert(QStringLiteral("finalState"), statusName(status));
-    if (status != Status::Finished) {
-        m_output.error(
-            QStringLiteral("the update of %1 ended in state %2").arg(m_serial, statusName(status)));
-        end(kFailed);
-        return;
-    }
     // The device came back under a new path, so this is a fresh reading of what it now runs.
     Rules::Device device;
     const Rules::Choice choice = Rules::bySerial(m_mediator.deviceList(false), m_serial);
@@ -370,18 +362,21 @@ void FleetCommands::repair(const QString& target) {
 void FleetCommands::onRepairStatus(Mediator::Status status) {
     if (status == Status::Repairing)
         m_output.progress(QStringLiteral("pairing: switch the headset on near the receiver"));
-    if (!isFinal(status))
+    if (!isFinal(status) || !reportFinal(status, QStringLiteral("repair")))
         return;
-    m_output.progress(statusName(status));
-    m_output.document().insert(QStringLiteral("finalState"), statusName(status));
-    if (status != Status::Finished) {
-        m_output.error(
-            QStringLiteral("the repair of %1 ended in state %2").arg(m_serial, statusName(status)));
-        end(kFailed);
-        return;
-    }
     m_output.text(QStringLiteral("%1 paired").arg(m_serial));
     end(kSuccess);
+}
+
+bool FleetCommands::reportFinal(Mediator::Status status, const QString& operation) {
+    m_output.progress(statusName(status));
+    m_output.document().insert(QStringLiteral("finalState"), statusName(status));
+    if (status == Status::Finished)
+        return true;
+    m_output.error(
+        QStringLiteral("the %1 of %2 ended in state %3").arg(operation, m_serial, statusName(status)));
+    end(kFailed);
+    return false;
 }
 
 void FleetCommands::end(int code) {

@@ -65,6 +65,9 @@ private:
     void flash(const Reading& reading, const QString& path);
     void onUpdateStatus(Mediator::Status status);
     void onRepairStatus(Mediator::Status status);
+    // Writes a final state of an update or a repair; false, with the command ended as failed, unless it
+    // finished.
+    bool reportFinal(Mediator::Status status, const QString& operation);
     void end(int code);
 
     Mediator& m_mediator;

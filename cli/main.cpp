@@ -5,15 +5,6 @@
 #include <QTimer>
 #include <memory>
 
-#ifdef Q_OS_UNIX
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <QSocketNotifier>
-#include <cerrno>
-#include <csignal>
-#endif
-
 #include "cli/exitcode.h"
 #include "cli/fleetcommands.h"
 #include "cli/output.h"
@@ -21,6 +12,7 @@
 #include "io/iodevicescanner.h"
 #include "mediator/uifirmwareupdatemediator.h"
 #include "meldraversion.h"
+#include "platform/terminationsignals.h"
 
 namespace {
 
@@ -50,49 +42,18 @@ Exit codes:
 SIGTERM, SIGINT or SIGHUP end a command at once (128 + the signal) unless an update or repair runs: that
 one is finished first.)";
 
-#ifdef Q_OS_UNIX
-// A signal handler may do next to nothing: it hands the signal to the event loop through this pair.
-int g_signalPair[2] = {-1, -1};
-
-void onTerminationSignal(int signal) {
-    const int saved = errno;
-    const char byte = char(signal);
-    [[maybe_unused]] const ssize_t written = ::write(g_signalPair[1], &byte, 1);
-    errno = saved;
-}
-
 // A fleet tool that gives up on a command (a time-out, Ctrl-C over ssh) sends one of these. Ending in the
 // middle of a transfer would leave the device in update mode with half an image, so a running update or
 // repair is finished first; otherwise the command ends at once, with the shell's code for the signal.
 void endOnTerminationSignals(UIMediator::UIFirmwareUpdateMediator& mediator, Cli::Output& output) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, g_signalPair) != 0)
-        return;
-    auto* notifier =
-        new QSocketNotifier(g_signalPair[0], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [&mediator, &output] {
-        char signal = 0;
-        while (::read(g_signalPair[0], &signal, 1) > 0) {
-        }
+    Platform::watchTerminationSignals(QCoreApplication::instance(), [&mediator, &output](int signal) {
         if (mediator.isRunning()) {
-            output.progress(
-                QStringLiteral("signal %1: finishing the running operation first").arg(int(signal)));
+            output.progress(QStringLiteral("signal %1: finishing the running operation first").arg(signal));
             return;
         }
         QCoreApplication::exit(128 + signal);
     });
-    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
-        struct sigaction action {};
-        // A signal ignored when we were started (nohup) stays ignored.
-        if (::sigaction(signal, nullptr, &action) == 0 && action.sa_handler == SIG_IGN)
-            continue;
-        action = {};
-        action.sa_handler = onTerminationSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        ::sigaction(signal, &action, nullptr);
-    }
 }
-#endif
 
 }  // namespace
 
@@ -149,9 +110,7 @@ int main(int argc, char** argv) {
     UIMediator::UIFirmwareUpdateMediator mediator(context, scanner);
     mediator.setOperationLockKey(UIMediator::UIFirmwareUpdateMediator::defaultOperationLockKey());
     Cli::FleetCommands commands(mediator, output);
-#ifdef Q_OS_UNIX
     endOnTerminationSignals(mediator, output);
-#endif
     QObject::connect(&commands, &Cli::FleetCommands::finished, &app,
                      [](int result) { QCoreApplication::exit(result); });
     QTimer::singleShot(0, &commands, [&] {
