@@ -53,15 +53,16 @@ public:
 };
 
 QAccessibleInterface* quickItemFactory(const QString& /*className*/, QObject* object) {
-    // Windows and everything that is no item stay with Qt's factories.
+    // Windows, everything that is no item, and pages (which Qt's controls read in their own order) stay
+    // with Qt's factories.
     auto* item = qobject_cast<QQuickItem*>(object);
-    return item ? QuickItemAccessible::create(item) : nullptr;
+    return item && !item->inherits("QQuickPage") ? QuickItemAccessible::create(item) : nullptr;
 }
 
 }  // namespace
 
 void installAccessibility() {
-    // Factories are asked in the order they were installed; Qt Quick installs its own when QML first
-    // imports QtQuick, so this one, installed before any engine, answers for every item.
+    // Qt's own factories answer for a class by its C++ name (QQuickItem, QQuickPage); this one answers by
+    // type, so it is asked first for an item of any type that derives from them.
     QAccessible::installFactory(&quickItemFactory);
 }
