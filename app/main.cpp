@@ -141,9 +141,23 @@ int runEngine(Application& app) {
     return code;
 }
 
+// Qt Quick keeps the glyphs of each font face in a texture that grows as new text appears, and by default
+// copies the old texture into the grown one by drawing it with a shader program of that face's own. A
+// software renderer compiles such a program when it is first drawn: the render thread, and the GUI thread
+// waiting for it, stood still for 45 to 60 ms whenever a page brought new glyphs. Qt's alternative keeps a
+// copy of each glyph texture in memory and uploads it again instead. An explicit setting is left alone.
+void growGlyphTexturesWithoutShaders() {
+#ifndef ARCA_INSTALLER
+    if (!qEnvironmentVariableIsSet("QML_USE_GLYPHCACHE_WORKAROUND")) {
+        qputenv("QML_USE_GLYPHCACHE_WORKAROUND", "1");
+    }
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    growGlyphTexturesWithoutShaders();
     // First, so that it also keeps what the services say while they start and while they end.
     const Utils::SupportLog support_log(Utils::SupportLog::defaultFolder(),
                                         QString::fromLatin1(kSupportLogName));
