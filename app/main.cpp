@@ -17,6 +17,9 @@
 
 #include "app/application.h"
 #include "app/registration.h"
+#ifndef ARCA_INSTALLER
+#include "app/tintedimageprovider.h"
+#endif
 #include "base/logging.h"
 #include "base/supportlog.h"
 #include "common/appextension.h"
@@ -105,6 +108,9 @@ int runEngine(Application& app) {
     loadFonts(true);
     auto engine = std::make_unique<QQmlApplicationEngine>();
     engine->rootContext()->setContextProperty(QStringLiteral("App"), &app);
+#ifndef ARCA_INSTALLER
+    engine->addImageProvider(TintedImageProvider::kId, new TintedImageProvider);
+#endif
 
     const QUrl url(QStringLiteral("qrc:/main.qml"));
     QObject::connect(

@@ -10,6 +10,9 @@
 #include <memory>
 
 #include "app/theme.h"
+#ifndef ARCA_INSTALLER
+#include "app/tintedimageprovider.h"
+#endif
 
 namespace {
 
@@ -187,6 +190,50 @@ private slots:
         QCOMPARE(raw.styleName(), face);
         QVERIFY(!QFontInfo(font).italic());
     }
+
+#ifndef ARCA_INSTALLER
+    // Each pixel is the colour at the alpha of the variant the size calls for; no `reference`, no picture.
+    void tintedPictures_data() {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QSize>("requested");
+        QTest::addColumn<QString>("reference");
+        QTest::newRow("own size") << "ffffff/images/arrow_left.png" << QSize() << ":/images/arrow_left.png";
+        QTest::newRow("double size from @2x, not scaled up")
+            << "804ff9/images/arrow_left.png" << QSize(48, 48) << ":/images/arrow_left@2x.png";
+        QTest::newRow("height only keeps the proportions")
+            << "c0c0c0/images/chevron_right.png" << QSize(0, 28) << ":/images/chevron_right@2x.png";
+        QTest::newRow("not a colour") << "white/images/arrow_left.png" << QSize() << "";
+        QTest::newRow("no such picture") << "ffffff/images/none.png" << QSize() << "";
+        QTest::newRow("a file outside the program") << "ffffff/../../../etc/hostname" << QSize() << "";
+    }
+
+    void tintedPictures() {
+        QFETCH(QString, id);
+        QFETCH(QSize, requested);
+        QFETCH(QString, reference);
+        TintedImageProvider provider;
+        QSize size;
+        const QImage image =
+            provider.requestImage(id, &size, requested).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        if (reference.isEmpty()) {
+            QVERIFY(image.isNull());
+            return;
+        }
+        const QImage source(reference);
+        QCOMPARE(image.size(), source.size());
+        QCOMPARE(size, source.size());
+        const QColor colour(QLatin1Char('#') + id.section(QLatin1Char('/'), 0, 0));
+        for (int y = 0; y < source.height(); ++y) {
+            for (int x = 0; x < source.width(); ++x) {
+                const QRgb want = qPremultiply((colour.rgb() & RGB_MASK) | (source.pixel(x, y) & ~RGB_MASK));
+                const QRgb got = image.pixel(x, y);
+                const int off = qMax(qAbs(qRed(got) - qRed(want)), qAbs(qBlue(got) - qBlue(want)));
+                QVERIFY2(qMax(off, qAbs(qGreen(got) - qGreen(want))) <= 1 && qAlpha(got) == qAlpha(want),
+                         qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
+            }
+        }
+    }
+#endif
 };
 
 QTEST_MAIN(TestTheme)

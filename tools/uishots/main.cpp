@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QtQml>
 
+#include "app/tintedimageprovider.h"
 #include "tools/pagestage/pagestage.h"
 
 namespace {
@@ -38,6 +39,7 @@ int main(int argc, char* argv[]) {
     preparePageStage();
 
     QQuickView view;
+    view.engine()->addImageProvider(TintedImageProvider::kId, new TintedImageProvider);
     view.setResizeMode(QQuickView::SizeRootObjectToView);
     view.setSource(QUrl(QStringLiteral("qrc:/uishots/Shots.qml")));
     if (view.status() != QQuickView::Ready) {

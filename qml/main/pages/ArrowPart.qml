@@ -1,22 +1,17 @@
 import QtQuick 2.12
-import QtGraphicalEffects 1.12
 import Arca.Theme 1.0
 
 Item {
-    property alias source: image.source
+    property alias source: image.picture
     property bool chevron: false
 
     width: image.width
     height: 14
 
-    Image {
+    TintedIcon {
         id: image
         anchors.verticalCenter: parent.verticalCenter
-        visible: false
-    }
-    ColorOverlay {
-        anchors.fill: image
-        source: image
+        sourceSize: parent.chevron ? Qt.size(8, 14) : Qt.size(36, 14)
         color: parent.chevron ? Qt.lighter(Theme.colorWhite, 1.50) : Theme.colorWhite
     }
 }

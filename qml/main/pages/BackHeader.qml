@@ -1,5 +1,4 @@
 import QtQuick 2.12
-import QtGraphicalEffects 1.12
 import Arca.Theme 1.0
 import "../controls"
 
@@ -22,15 +21,10 @@ Item {
         background: null
         Accessible.name: qsTr("Back")
         contentItem: Item {
-            Image {
-                id: arrow
+            TintedIcon {
                 anchors.centerIn: parent
-                source: "qrc:/images/arrow_left.png"
-                visible: false
-            }
-            ColorOverlay {
-                anchors.fill: arrow
-                source: arrow
+                sourceSize: Qt.size(24, 24)
+                picture: "qrc:/images/arrow_left.png"
                 color: Theme.colorWhite
                 opacity: button.down ? 0.6 : 1
             }

@@ -1,5 +1,4 @@
 import QtQuick 2.12
-import QtGraphicalEffects 1.12
 import Arca.Theme 1.0
 import Arca.UIMediator.Enums 1.0
 import "../controls"

@@ -1,5 +1,4 @@
 import QtQuick 2.12
-import QtGraphicalEffects 1.12
 import Arca.Theme 1.0
 import "../controls"
 
@@ -38,19 +37,10 @@ Row {
             onClicked: row.openSupport()
         }
     }
-    Item {
+    TintedIcon {
         anchors.verticalCenter: parent.verticalCenter
-        width: chevron.width
-        height: chevron.height
-        Image {
-            id: chevron
-            source: "qrc:/images/chevron_right.png"
-            visible: false
-        }
-        ColorOverlay {
-            anchors.fill: chevron
-            source: chevron
-            color: Qt.lighter(Theme.colorGray, 1.50)
-        }
+        sourceSize: Qt.size(8, 14)
+        picture: "qrc:/images/chevron_right.png"
+        color: Qt.lighter(Theme.colorGray, 1.50)
     }
 }

@@ -1,24 +1,18 @@
 import QtQuick 2.12
-import QtGraphicalEffects 1.12
 import Arca.Theme 1.0
 
 // A white disc with a tinted symbol, heading the final and the error pages.
 Rectangle {
-    property alias source: symbol.source
-    property alias tint: overlay.color
+    property alias source: symbol.picture
+    property alias tint: symbol.color
 
     width: 70
     height: 70
     color: Theme.colorWhite
 
-    Image {
+    TintedIcon {
         id: symbol
         anchors.centerIn: parent
-        visible: false
-    }
-    ColorOverlay {
-        id: overlay
-        anchors.fill: symbol
-        source: symbol
+        sourceSize: Qt.size(34, 34)
     }
 }

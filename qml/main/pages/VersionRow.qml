@@ -1,5 +1,4 @@
 import QtQuick 2.12
-import QtGraphicalEffects 1.12
 import Arca.Theme 1.0
 import "../controls"
 
@@ -31,16 +30,11 @@ Row {
         visible: row.upToDate
         Accessible.role: Accessible.Graphic
         Accessible.name: qsTr("Up to date")
-        Image {
-            id: check
-            anchors.fill: parent
-            source: "qrc:/images/done_check.png"
-            visible: false
-        }
-        ColorOverlay {
+        TintedIcon {
             objectName: "doneCheck"
-            anchors.fill: check
-            source: check
+            anchors.fill: parent
+            sourceSize: Qt.size(18, 18)
+            picture: "qrc:/images/done_check.png"
             color: Theme.colorWhite
         }
     }
