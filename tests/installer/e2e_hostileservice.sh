@@ -35,14 +35,22 @@ printf '[General]\nInstallLocation=%s/\n' "$(dirname "$meldra")" > "$HOME/.confi
 printf '{ "devices": [ { "type": "SorrelReceiver", "serial": "R-0001", "firmware": "1.45.0" } ] }\n' \
     > "$work/scenario.json"
 
+# The bomb, made once before any service starts (seconds of CPU, which a loaded machine stretched past the
+# service's start-up wait): 1 GiB of zeros, gzip-compressed to about 1 MB.
+python3 - "$work/bomb.gz" <<'PY'
+import sys, zlib
+deflate = zlib.compressobj(9, zlib.DEFLATED, 31)
+zeros = bytes(1 << 20)
+with open(sys.argv[1], "wb") as out:
+    for _ in range(1024):
+        out.write(deflate.compress(zeros))
+    out.write(deflate.flush())
+PY
+
 cat > "$work/hostile.py" <<'PY'
-import socket, sys, threading, time, zlib
-marker, mode = sys.argv[1], sys.argv[2]
-bomb = b""
-if mode != "endless":
-    deflate = zlib.compressobj(9, zlib.DEFLATED, 31)
-    zeros = bytes(1 << 20)
-    bomb = b"".join(deflate.compress(zeros) for _ in range(1024)) + deflate.flush()
+import socket, sys, threading, time
+marker, mode, bomb_file = sys.argv[1], sys.argv[2], sys.argv[3]
+bomb = open(bomb_file, "rb").read() if mode != "endless" else b""
 server = socket.socket()
 server.bind(("127.0.0.1", 0))
 server.listen(16)
@@ -98,7 +106,7 @@ PY
 # from the moment the firmware check reached the service, sampled every 0.2 s for $1 samples.
 run() {
     samples=$1 mode=$2
-    python3 "$work/hostile.py" "$work/marker" "$mode" > "$work/service.log" 2>&1 &
+    python3 "$work/hostile.py" "$work/marker" "$mode" "$work/bomb.gz" > "$work/service.log" 2>&1 &
     service_pid=$!
     n=300; while [ $n -gt 0 ] && ! grep -qs '^MELDRA_UPDATE_URL=' "$work/service.log"; do sleep 0.1; n=$((n - 1)); done
     url=$(sed -n 's/^MELDRA_UPDATE_URL=//p' "$work/service.log")

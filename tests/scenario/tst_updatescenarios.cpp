@@ -146,10 +146,11 @@ private slots:
         QFETCH(bool, receiver);
         const Family f = family(receiver);
         QVERIFY(offer(QStringLiteral("1.46.0"), QStringLiteral("1.46.0")));
-        // Long enough away in update mode to try closing meanwhile, and long enough flashing to be seen.
+        // Long enough away in update mode to try closing meanwhile. Flashing crawls until the window has
+        // been seen mid-way, however slow the machine (a loaded sanitizer build missed it), then runs.
         setReenumerateMs(400);
         HidSim::Timings bus = HidSim::timings();
-        bus.updateReportIntervalUs = 100;
+        bus.updateReportIntervalUs = 5000;
         HidSim::setTimings(bus);
         const int id = plug(f.type, QStringLiteral("U-1"), QStringLiteral("1.45.0"));
         QVERIFY(loadWindow());
@@ -158,7 +159,7 @@ private slots:
         QTRY_COMPARE(m_ui.text(QStringLiteral("availableLabel")), QStringLiteral("1.46 available"));
 
         QVERIFY(m_ui.click(QStringLiteral("updateButton")));
-        QVERIFY(m_ui.waitForPage(QStringLiteral("progressPage")));
+        QVERIFY(m_ui.waitForPage(QStringLiteral("progressPage"), 15000));
         QCOMPARE(m_ui.page()->property("deviceType").toInt(), int(f.type));
         QVERIFY(m_ui.firmware()->isRunning());
         QVERIFY(!windowAcceptsClose());
@@ -170,6 +171,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_ui.isShown(QStringLiteral("progressBar")), 10000);
         QVERIFY(!m_ui.isShown(QStringLiteral("busyIndicator")));
         QVERIFY(!windowAcceptsClose());
+        bus.updateReportIntervalUs = 100;
+        HidSim::setTimings(bus);
         QVERIFY2(m_ui.waitForPage(QStringLiteral("finalPage"), 60000),
                  qPrintable(m_ui.pageName() + QLatin1Char(' ') +
                             QString::number(int(m_ui.firmware()->getLastStatus()))));
