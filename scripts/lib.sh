@@ -16,11 +16,11 @@ BASE_PACKAGES="build-essential cmake ninja-build ccache pkg-config
 # programs (hidapi's source comes with npm, which windows-run.sh adds unless Node.js brought it along),
 # msitools and wixl to build and read the Qt-free form of the .msi, Python to pack the one-file update, a
 # private D-Bus, curl for the download benchmark, minisign to make the keys and signatures the tests check our reader against; for
-# the packages: Debian's checkers, the QML import scanner, a desktop's launcher and a clean Debian root; the
+# the packages: Debian's checkers, the QML import scanner, a desktop's launcher, a clean Debian root and xwd to read its window; the
 # accessibility bus and its Python client for the walk from outside (tests/ui/atspi_walk.sh); clang-format
 # for the format check.
 TEST_PACKAGES="clang-format xvfb xauth x11-utils xdotool qml-module-qttest clang g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 msitools wixl dbus curl python3
- minisign osslsigncode lintian desktop-file-utils appstream qtdeclarative5-dev-tools libglib2.0-bin procps mmdebstrap
+ minisign osslsigncode lintian desktop-file-utils appstream qtdeclarative5-dev-tools libglib2.0-bin procps mmdebstrap x11-apps
  at-spi2-core python3-pyatspi"
 
 # ensure_packages LIST... installs whatever of the lists is missing (needs root or sudo).
