@@ -18,7 +18,7 @@
 #include "app/application.h"
 #include "app/registration.h"
 #ifndef ARCA_INSTALLER
-#include "app/tintedimageprovider.h"
+#include "app/pictureproviders.h"
 #endif
 #include "base/logging.h"
 #include "base/supportlog.h"
@@ -109,7 +109,7 @@ int runEngine(Application& app) {
     auto engine = std::make_unique<QQmlApplicationEngine>();
     engine->rootContext()->setContextProperty(QStringLiteral("App"), &app);
 #ifndef ARCA_INSTALLER
-    engine->addImageProvider(TintedImageProvider::kId, new TintedImageProvider);
+    addPictureProviders(*engine);
 #endif
 
     const QUrl url(QStringLiteral("qrc:/main.qml"));
@@ -160,10 +160,22 @@ void growGlyphTexturesWithoutShaders() {
 #endif
 }
 
+// Qt Quick packs pictures into one shared texture, made with the first picture and sized after the window:
+// 1024 by 512 pixels (2 MiB) for ours, 2048 by 1024 (8 MiB) at twice the scale. A software renderer
+// allocates and clears all of it before the first frame (about 5 ms at the smaller size), for the few
+// hundred kilobytes of pictures that a page shows. Each picture gets a texture of its own size instead.
+// An explicit setting is left alone.
+void keepPicturesInTexturesOfTheirOwn() {
+    if (!qEnvironmentVariableIsSet("QSG_ATLAS_SIZE_LIMIT")) {
+        qputenv("QSG_ATLAS_SIZE_LIMIT", "0");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     growGlyphTexturesWithoutShaders();
+    keepPicturesInTexturesOfTheirOwn();
     // First, so that it also keeps what the services say while they start and while they end.
     const Utils::SupportLog support_log(Utils::SupportLog::defaultFolder(),
                                         QString::fromLatin1(kSupportLogName));

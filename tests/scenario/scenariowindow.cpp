@@ -13,7 +13,7 @@
 #include <QtTest>
 
 #include "app/application.h"
-#include "app/tintedimageprovider.h"
+#include "app/pictureproviders.h"
 #include "mediator/uifirmwareupdatemediator.h"
 #include "updater/updatemanager.h"
 
@@ -80,7 +80,7 @@ bool ScenarioWindow::load(QString* error) {
     loadFonts();
     m_engine = std::make_unique<QQmlApplicationEngine>();
     m_engine->rootContext()->setContextProperty(QStringLiteral("App"), &m_app);
-    m_engine->addImageProvider(TintedImageProvider::kId, new TintedImageProvider);
+    addPictureProviders(*m_engine);
     m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
     if (m_engine->rootObjects().isEmpty()) {
         *error = QStringLiteral("main.qml gave no object: ") + takeQmlMessages().join(QLatin1Char('\n'));

@@ -90,12 +90,12 @@ private slots:
         QTest::addColumn<QString>("otherTile");
         QTest::addColumn<QStringList>("missingPictures");
         QTest::addColumn<QStringList>("pictures");
-        const QStringList receivers{"dongle@3x.png", "dongle_su@3x.png"};
-        const QStringList headset{"headset@3x.png"};
+        const QStringList receivers{"dongle.png", "dongle_su.png"};
+        const QStringList headset{"headset.png"};
         QTest::newRow("receiver") << int(DeviceType::SorrelReceiver) << "receiverTile"
-                                  << "headsetTile" << receivers << QStringList{"dongle@3x.png"};
+                                  << "headsetTile" << receivers << QStringList{"dongle.png"};
         QTest::newRow("receiver with pairing") << int(DeviceType::SorrelPlusReceiver) << "receiverTile"
-                                               << "headsetTile" << receivers << QStringList{"dongle_su@3x.png"};
+                                               << "headsetTile" << receivers << QStringList{"dongle_su.png"};
         QTest::newRow("headset") << int(DeviceType::SorrelHeadset) << "headsetTile"
                                  << "receiverTile" << headset << headset;
         QTest::newRow("plus headset") << int(DeviceType::SorrelPlusHeadset) << "headsetTile"

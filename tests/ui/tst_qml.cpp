@@ -5,7 +5,7 @@
 #include <QUrl>
 #include <QtQuickTest>
 
-#include "app/tintedimageprovider.h"
+#include "app/pictureproviders.h"
 #include "tools/pagestage/pagestage.h"
 
 // Stands in for the system's web browser: the links of the pages are recorded, never opened.
@@ -43,7 +43,7 @@ public slots:
     }
     void qmlEngineAvailable(QQmlEngine* engine) {
         engine->rootContext()->setContextProperty(QStringLiteral("OpenedUrls"), &m_urls);
-        engine->addImageProvider(TintedImageProvider::kId, new TintedImageProvider);
+        addPictureProviders(*engine);
     }
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
 

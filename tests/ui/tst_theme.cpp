@@ -11,7 +11,7 @@
 
 #include "app/theme.h"
 #ifndef ARCA_INSTALLER
-#include "app/tintedimageprovider.h"
+#include "app/pictureproviders.h"
 #endif
 
 namespace {
@@ -231,6 +231,30 @@ private slots:
                 QVERIFY2(qMax(off, qAbs(qGreen(got) - qGreen(want))) <= 1 && qAlpha(got) == qAlpha(want),
                          qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
             }
+        }
+    }
+
+    // Decoded at the size asked, not at the size of the variant that has the pixels.
+    void pictures_data() {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QSize>("requested");
+        QTest::addColumn<QSize>("expected");
+        QTest::newRow("own size") << "images/logo.png" << QSize() << QSize(156, 34);
+        QTest::newRow("between two variants") << "images/device/dongle.png" << QSize(60, 113) << QSize(60, 113);
+    }
+
+    void pictures() {
+        QFETCH(QString, id);
+        QFETCH(QSize, requested);
+        QFETCH(QSize, expected);
+        PictureProvider provider;
+        QSize size;
+        const QImage image = provider.requestImage(id, &size, requested);
+        QCOMPARE(image.size(), expected);
+        QCOMPARE(size, expected);
+        if (!requested.isValid()) {
+            QCOMPARE(image.convertToFormat(QImage::Format_ARGB32),
+                     QImage(QStringLiteral(":/") + id).convertToFormat(QImage::Format_ARGB32));
         }
     }
 #endif

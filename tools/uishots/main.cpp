@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <QtQml>
 
-#include "app/tintedimageprovider.h"
+#include "app/pictureproviders.h"
 #include "tools/pagestage/pagestage.h"
 
 namespace {
@@ -39,7 +39,7 @@ int main(int argc, char* argv[]) {
     preparePageStage();
 
     QQuickView view;
-    view.engine()->addImageProvider(TintedImageProvider::kId, new TintedImageProvider);
+    addPictureProviders(*view.engine());
     view.setResizeMode(QQuickView::SizeRootObjectToView);
     view.setSource(QUrl(QStringLiteral("qrc:/uishots/Shots.qml")));
     if (view.status() != QQuickView::Ready) {

@@ -9,6 +9,7 @@ Item {
         objectName: "logo"
         anchors.horizontalCenter: parent.horizontalCenter
         y: 54
-        source: "qrc:/images/logo.png"
+        sourceSize: Qt.size(156, 34)  // its size in the window, which the provider scales by the pixel ratio
+        source: "image://picture/images/logo.png"
     }
 }

@@ -72,8 +72,8 @@ ArcaPage {
                             ? qsTr("Pairwell™ + Audio Receiver") : qsTr("Receiver")
                 onClicked: page.receiverClicked()
 
-                // The tiles show the receivers larger than the device pages; the triple-resolution
-                // files keep them sharp. Each is decoded at the size it is drawn, not at its own.
+                // The tiles show the receivers larger than the device pages. The picture provider
+                // decodes each at the size it is drawn, from the variant that has the pixels.
                 Image {
                     anchors.centerIn: parent
                     width: 60
@@ -82,7 +82,8 @@ ArcaPage {
                     visible: parent.enabled
                     source: !page.devicesSettled || !parent.enabled ? ""
                             : page.receiverType === UIFirmwareUpdateMediator.SorrelPlusReceiver
-                              ? "qrc:/images/device/dongle_su@3x.png" : "qrc:/images/device/dongle@3x.png"
+                              ? "image://picture/images/device/dongle_su.png"
+                              : "image://picture/images/device/dongle.png"
                 }
                 Row {
                     anchors.centerIn: parent
@@ -95,14 +96,14 @@ ArcaPage {
                         height: 94
                         sourceSize: Qt.size(width, height)
                         source: page.devicesSettled && !receiverTile.enabled
-                                ? "qrc:/images/device/dongle@3x.png" : ""
+                                ? "image://picture/images/device/dongle.png" : ""
                     }
                     Image {
                         width: 50
                         height: 94
                         sourceSize: Qt.size(width, height)
                         source: page.devicesSettled && !receiverTile.enabled
-                                ? "qrc:/images/device/dongle_su@3x.png" : ""
+                                ? "image://picture/images/device/dongle_su.png" : ""
                     }
                 }
             }
@@ -121,7 +122,7 @@ ArcaPage {
                     width: parent.enabled ? 130 : 104
                     height: width
                     sourceSize: Qt.size(width, height)
-                    source: page.devicesSettled ? "qrc:/images/device/headset@3x.png" : ""
+                    source: page.devicesSettled ? "image://picture/images/device/headset.png" : ""
                     opacity: parent.enabled ? 1 : 0.25
                 }
             }

@@ -1,6 +1,9 @@
-#include "app/tintedimageprovider.h"
+#include "app/pictureproviders.h"
 
+#include <QFileInfo>
+#include <QImageReader>
 #include <QPainter>
+#include <QQmlEngine>
 
 #include "base/logging.h"
 
@@ -22,10 +25,18 @@ QSize completed(const QSize& requested, const QSize& natural) {
     return {};
 }
 
+// Told the format, and not to guess it, QImageReader goes straight to the reader of that format. Otherwise it
+// first asks every image format plugin of the system whether it reads the file, which loads them all.
+QImage readPicture(const QString& path) {
+    QImageReader reader(path, QFileInfo(path).suffix().toLatin1());
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
+
 // The picture at `path` with `requested` pixels: the smallest density variant that has them all, scaled
 // down to fit where the ratio is not a whole one, so that nothing is scaled up that a variant has sharp.
 QImage loadAtSize(const QString& path, const QSize& requested) {
-    QImage image(path);
+    QImage image = readPicture(path);
     const QSize target = completed(requested, image.size());
     if (image.isNull() || !target.isValid() || target == image.size()) {
         return image;
@@ -34,7 +45,7 @@ QImage loadAtSize(const QString& path, const QSize& requested) {
     for (int factor = 2; factor <= kLargestVariant && dot > 0 &&
                          (image.width() < target.width() || image.height() < target.height());
          ++factor) {
-        QImage variant(path.left(dot) + QStringLiteral("@%1x").arg(factor) + path.mid(dot));
+        QImage variant = readPicture(path.left(dot) + QStringLiteral("@%1x").arg(factor) + path.mid(dot));
         if (variant.isNull()) {
             break;
         }
@@ -44,7 +55,26 @@ QImage loadAtSize(const QString& path, const QSize& requested) {
                                   : image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
+// The resource system resolves ".." inside itself, so no id reaches a file outside the program.
+QString resourcePath(const QString& id) {
+    return QStringLiteral(":/") + id;
+}
+
 }  // namespace
+
+const QString PictureProvider::kId = QStringLiteral("picture");
+
+PictureProvider::PictureProvider() : QQuickImageProvider(QQuickImageProvider::Image) {}
+
+QImage PictureProvider::requestImage(const QString& id, QSize* size, const QSize& requestedSize) {
+    QImage image = loadAtSize(resourcePath(id), requestedSize);
+    if (image.isNull()) {
+        qCWarning(lcShell).noquote() << "no picture" << id << "in the program";
+    } else if (size) {
+        *size = image.size();
+    }
+    return image;
+}
 
 const QString TintedImageProvider::kId = QStringLiteral("tinted");
 
@@ -53,8 +83,7 @@ TintedImageProvider::TintedImageProvider() : QQuickImageProvider(QQuickImageProv
 QImage TintedImageProvider::requestImage(const QString& id, QSize* size, const QSize& requestedSize) {
     const int slash = id.indexOf(QLatin1Char('/'));
     const QColor colour(QLatin1Char('#') + id.left(slash));
-    // The resource system resolves ".." inside itself, so no id reaches a file outside the program.
-    const QString path = QStringLiteral(":/") + id.mid(slash + 1);
+    const QString path = resourcePath(id.mid(slash + 1));
     if (slash <= 0 || !colour.isValid()) {
         qCWarning(lcShell).noquote() << "cannot tint" << id << "- no colour RRGGBB before its path";
         return {};
@@ -73,4 +102,9 @@ QImage TintedImageProvider::requestImage(const QString& id, QSize* size, const Q
         *size = image.size();
     }
     return image;
+}
+
+void addPictureProviders(QQmlEngine& engine) {
+    engine.addImageProvider(PictureProvider::kId, new PictureProvider);
+    engine.addImageProvider(TintedImageProvider::kId, new TintedImageProvider);
 }
