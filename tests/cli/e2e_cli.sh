@@ -8,27 +8,8 @@ if [ -z "${DISPLAY:-}" ]; then
     exec sh "$(dirname "$0")/../support/xserver.sh" sh "$0" "$@"
 fi
 
-work=$(mktemp -d)
-service_pid= meldra_pid=
-cleanup() {
-    for pid in $meldra_pid $service_pid; do kill "$pid" 2>/dev/null; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap "exit 1" HUP INT TERM
-fail() {
-    echo "FAIL: $*" >&2
-    for log in "$work"/*.log "$work"/*.err; do [ -f "$log" ] && { echo "--- $log" >&2; tail -n 15 "$log" >&2; }; done
-    exit 1
-}
-wait_for() {
-    n=$(($1 * 10)); shift
-    while [ "$n" -gt 0 ]; do
-        "$@" && return 0
-        sleep 0.1; n=$((n - 1))
-    done
-    return 1
-}
+e2e_processes="meldra_pid service_pid"
+. "$(dirname "$0")/../support/e2e.sh"
 # The window's driver answers one line per connection.
 ask() {
     python3 -c 'import socket, sys

@@ -13,27 +13,8 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 command -v xdotool >/dev/null || { echo "xdotool is needed to click as a user would" >&2; exit 1; }
 
-work=$(mktemp -d)
-service_pid= meldra_pid= installer_pid=
-cleanup() {
-    for pid in $installer_pid $meldra_pid $service_pid; do kill "$pid" 2>/dev/null; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap "exit 1" HUP INT TERM
-fail() {
-    echo "FAIL: $*" >&2
-    for log in "$work"/*.log; do echo "--- $log" >&2; tail -n 20 "$log" >&2; done
-    exit 1
-}
-wait_for() {
-    n=$(($1 * 10)); shift
-    while [ "$n" -gt 0 ]; do
-        "$@" && return 0
-        sleep 0.1; n=$((n - 1))
-    done
-    return 1
-}
+e2e_processes="installer_pid meldra_pid service_pid"
+. "$(dirname "$0")/../support/e2e.sh"
 
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
 unset XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME

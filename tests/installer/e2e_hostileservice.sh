@@ -12,19 +12,8 @@ if [ -z "${DISPLAY:-}" ]; then
     exec sh "$(dirname "$0")/../support/xserver.sh" --size 1280x800 sh "$0" "$@"
 fi
 
-work=$(mktemp -d)
-service_pid= meldra_pid=
-cleanup() {
-    for pid in $meldra_pid $service_pid; do kill "$pid" 2>/dev/null; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap "exit 1" HUP INT TERM
-fail() {
-    echo "FAIL: $*" >&2
-    for log in "$work"/*.log; do echo "--- $log" >&2; tail -n 20 "$log" >&2; done
-    exit 1
-}
+e2e_processes="meldra_pid service_pid"
+. "$(dirname "$0")/../support/e2e.sh"
 rss_kb() { sed -n 's/^VmRSS:[^0-9]*\([0-9]*\).*/\1/p' "/proc/$meldra_pid/status" 2>/dev/null; }
 
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"

@@ -12,17 +12,8 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 command -v xdotool >/dev/null || { echo "xdotool is needed to click as a user would" >&2; exit 1; }
 
-work=$(mktemp -d)
-installer_pid=
-meldra_pid=
-cleanup() {
-    [ -n "$meldra_pid" ] && kill "$meldra_pid" 2>/dev/null
-    [ -n "$installer_pid" ] && kill "$installer_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap "exit 1" HUP INT TERM
-fail() { echo "FAIL: $*" >&2; exit 1; }
+e2e_processes="meldra_pid installer_pid"
+. "$(dirname "$0")/../support/e2e.sh"
 
 export HOME="$work/home of \"Jo\" \$USER 100%" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
 unset XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME
@@ -39,15 +30,6 @@ snapshot > "$work/home-before"
 installed="$HOME/.local/share/meldra/bin/Meldra"
 record="$HOME/.config/Corvin/Sonella.ini"
 
-# wait_for SECONDS COMMAND...: polls every 0.1 s.
-wait_for() {
-    n=$(($1 * 10)); shift
-    while [ "$n" -gt 0 ]; do
-        "$@" && return 0
-        sleep 0.1; n=$((n - 1))
-    done
-    return 1
-}
 
 # A real click at a point of the window, as the installer lays its pages out at fixed positions.
 click() {
